@@ -1,0 +1,15 @@
+# quillon_add_test(NAME SOURCES src... LIBS lib...)
+# One GoogleTest executable, registered with CTest under its own name. Tests
+# run on Qt's offscreen platform and find the port libraries in the bin folder.
+function(quillon_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    QUILLON_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
+    QUILLON_BIN_DIR="${QUILLON_BIN_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT 600
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()
