@@ -1,0 +1,38 @@
+#include "EngineDisplays.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <algorithm>
+
+void TStatusLineAdapter::SetText(const std::string& Text) {
+    FPanel->setText(QString::fromStdString(Text));
+}
+
+void TStatusLineAdapter::SetTextColor(uint32_t Color) {
+    QPalette palette = FPanel->palette();
+    palette.setColor(QPalette::WindowText,
+                     QColor(static_cast<int>(Color & 0xFF), static_cast<int>((Color >> 8) & 0xFF),
+                            static_cast<int>((Color >> 16) & 0xFF)));
+    FPanel->setPalette(palette);
+}
+
+TProgressBarAdapter::TProgressBarAdapter(QProgressBar* bar)
+    : FBar(bar), FMin(bar->minimum()), FMax(bar->maximum()), FPosition(bar->value()) {}
+
+void TProgressBarAdapter::SetMax(int32_t Max) {
+    FMax = std::max(Max, FMin);
+    FPosition = std::clamp(FPosition, FMin, FMax);
+    Show();
+}
+
+int32_t TProgressBarAdapter::Min() const { return FMin; }
+
+void TProgressBarAdapter::SetPosition(int32_t Position) {
+    FPosition = std::clamp(Position, FMin, FMax);
+    Show();
+}
+
+void TProgressBarAdapter::Show() {
+    FBar->setRange(FMin, std::max(FMax, FMin + 1));
+    FBar->setValue(FPosition);
+}

@@ -1,0 +1,632 @@
+#include "MainForm.h"
+
+#include "AVRinfo.h"
+#include "AdvEdit.h"
+#include "AVRisp.h"
+#include "ButtonIcons.h"
+#include "ControlsEnabled.h"
+#include "EngineDisplays.h"
+#include "MainLayout.h"
+#include "MemoryImage.h"
+#include "WindowFonts.h"
+#include "XHexEdit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHash>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+QString Hex(unsigned value, int digits) {
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+TFileDialogSettings OpenSettings(const char* name, const char* filter) {
+    TFileDialogSettings s;
+    s.FileName = QString::fromLatin1(name);
+    s.DefaultExt = QStringLiteral("hex");
+    s.Filter = QString::fromLatin1(filter);
+    return s;
+}
+
+TFileDialogSettings SaveSettings(const char* name) {
+    TFileDialogSettings s;
+    s.Save = true;
+    s.FileName = QString::fromLatin1(name);
+    s.DefaultExt = QStringLiteral("bin");
+    s.Filter = QStringLiteral("Binary files|*.bin|Intel HEX file|*.hex");
+    s.OverwritePrompt = true;
+    s.CreatePrompt = true;
+    return s;
+}
+
+std::filesystem::path PathOf(const QString& name) {
+    return std::filesystem::path(name.toStdString());
+}
+
+} // namespace
+
+// Brackets every command handler. When the user agreed to exit while a command ran,
+// the window closes once the outermost command has returned.
+class TForm1::TCommand {
+public:
+    explicit TCommand(TForm1& form) : FForm(form) { ++FForm.FCommandDepth; }
+    ~TCommand() {
+        if (--FForm.FCommandDepth == 0 && FForm.FCloseAgreed)
+            FForm.close();
+    }
+    TCommand(const TCommand&) = delete;
+    TCommand& operator=(const TCommand&) = delete;
+
+private:
+    TForm1& FForm;
+};
+
+TForm1::TForm1(TDialogs& dialogs, TPortOpener openPort, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      FlOpen(OpenSettings("Flash.hex", "Intel HEX file|*.hex|Binary files|*.bin")),
+      EEOpen(OpenSettings("EEprom.hex", "Intel HEX files|*.hex|Binary files|*.bin")),
+      FlSave(SaveSettings("Flash_Out.bin")), EESave(SaveSettings("EEprom_Out.bin")),
+      FDialogs(dialogs), FOpenPort(std::move(openPort)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromLatin1(MainCaption));
+    setFont(WindowFont());
+    setFixedSize(MainClientWidth, MainClientHeight);
+    BuildControls();
+    SetupViews();
+    SetupFuseFields();
+
+    AVRisp = std::make_unique<TAVRisp>();
+    WireEngine();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // The engine reports to the controls until it is gone.
+    AVRisp.reset();
+}
+
+QWidget* TForm1::Control(const char* name) const {
+    if (QString::fromLatin1(name) == objectName())
+        return const_cast<TForm1*>(this);
+    return findChild<QWidget*>(QString::fromLatin1(name));
+}
+
+void TForm1::BuildControls() {
+    QHash<QString, QWidget*> made;
+    made.insert(objectName(), this);
+    for (const TControlLayout& row : MainWindowLayout()) {
+        QWidget* parent = made.value(QString::fromLatin1(row.Parent));
+        const QString caption = QString::fromLatin1(row.Caption);
+        QWidget* w = nullptr;
+        switch (row.Kind) {
+        case TControlKind::ckPanel: {
+            auto* panel = new QFrame(parent);
+            panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            w = panel;
+            break;
+        }
+        case TControlKind::ckGroupBox:
+            w = new QGroupBox(caption, parent);
+            break;
+        case TControlKind::ckHexView:
+            w = new TXHexEdit(parent);
+            break;
+        case TControlKind::ckButton: {
+            auto* button = new QPushButton(caption, parent);
+            button->setIcon(ButtonIcon(QString::fromLatin1(row.Icon)));
+            button->setIconSize(QSize(16, 16));
+            button->setAutoDefault(false);
+            w = button;
+            break;
+        }
+        case TControlKind::ckCheckBox: {
+            auto* check = new QCheckBox(caption, parent);
+            check->setChecked(row.Checked);
+            w = check;
+            break;
+        }
+        case TControlKind::ckProgressBar: {
+            auto* bar = new QProgressBar(parent);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            w = bar;
+            break;
+        }
+        case TControlKind::ckStatusPanel: {
+            auto* status = new QLabel(caption, parent);
+            status->setFrameStyle(QFrame::Panel | QFrame::Raised);
+            status->setAlignment(Qt::AlignCenter);
+            QFont bold = WindowFont();
+            bold.setBold(true);
+            status->setFont(bold);
+            QPalette palette = status->palette();
+            palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
+            status->setPalette(palette);
+            w = status;
+            break;
+        }
+        case TControlKind::ckLabel: {
+            auto* label = new QLabel(caption, parent);
+            label->setFont(FixedPitchFont(12));
+            w = label;
+            break;
+        }
+        case TControlKind::ckFuseField:
+            w = new TAdvEdit(parent);
+            break;
+        }
+        w->setObjectName(QString::fromLatin1(row.Name));
+        w->setGeometry(row.Left, row.Top, row.Width, row.Height);
+        w->setEnabled(row.Enabled);
+        made.insert(w->objectName(), w);
+    }
+
+    // Keyboard order: each parent's controls by their tab order, depth first.
+    std::vector<QWidget*> chain;
+    std::function<void(const QString&)> walk = [&](const QString& parent) {
+        std::vector<const TControlLayout*> rows;
+        for (const TControlLayout& row : MainWindowLayout())
+            if (parent == QLatin1String(row.Parent) && row.TabOrder >= 0)
+                rows.push_back(&row);
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](auto* a, auto* b) { return a->TabOrder < b->TabOrder; });
+        for (const TControlLayout* row : rows) {
+            QWidget* w = made.value(QString::fromLatin1(row->Name));
+            if (w->focusPolicy() != Qt::NoFocus)
+                chain.push_back(w);
+            walk(QString::fromLatin1(row->Name));
+        }
+    };
+    walk(objectName());
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+
+    auto find = [&made](const char* name) { return made.value(QString::fromLatin1(name)); };
+    MainPanel = static_cast<QFrame*>(find("MainPanel"));
+    FlashBox = static_cast<QGroupBox*>(find("FlashBox"));
+    FlashEdit = static_cast<TXHexEdit*>(find("FlashEdit"));
+    FlReadBtn = static_cast<QPushButton*>(find("FlReadBtn"));
+    FlVerifyBtn = static_cast<QPushButton*>(find("FlVerifyBtn"));
+    FlLoadBtn = static_cast<QPushButton*>(find("FlLoadBtn"));
+    FlSaveBtn = static_cast<QPushButton*>(find("FlSaveBtn"));
+    EEPromBox = static_cast<QGroupBox*>(find("EEPromBox"));
+    EEPromEdit = static_cast<TXHexEdit*>(find("EEPromEdit"));
+    EEReadBtn = static_cast<QPushButton*>(find("EEReadBtn"));
+    EEVerifyBtn = static_cast<QPushButton*>(find("EEVerifyBtn"));
+    EELoadBtn = static_cast<QPushButton*>(find("EELoadBtn"));
+    EESaveBtn = static_cast<QPushButton*>(find("EESaveBtn"));
+    MemWriteBtn = static_cast<QPushButton*>(find("MemWriteBtn"));
+    FlCheck = static_cast<QCheckBox*>(find("FlCheck"));
+    EECheck = static_cast<QCheckBox*>(find("EECheck"));
+    VerifyCheck = static_cast<QCheckBox*>(find("VerifyCheck"));
+    StatPanel = static_cast<QFrame*>(find("StatPanel"));
+    AVRProgressBar = static_cast<QProgressBar*>(find("AVRProgressBar"));
+    AVRStatPanel = static_cast<QLabel*>(find("AVRStatPanel"));
+    AbortBtn = static_cast<QPushButton*>(find("AbortBtn"));
+    CtrlPanel = static_cast<QFrame*>(find("CtrlPanel"));
+    AVRtypeLabel = static_cast<QLabel*>(find("AVRtypeLabel"));
+    FlSizeLabel = static_cast<QLabel*>(find("FlSizeLabel"));
+    EESizeLabel = static_cast<QLabel*>(find("EESizeLabel"));
+    FuseLabel = static_cast<QLabel*>(find("FuseLabel"));
+    InitAVRBtn = static_cast<QPushButton*>(find("InitAVRBtn"));
+    RelBtn = static_cast<QPushButton*>(find("RelBtn"));
+    LFBEdit = static_cast<TAdvEdit*>(find("LFBEdit"));
+    HFBEdit = static_cast<TAdvEdit*>(find("HFBEdit"));
+    EFBEdit = static_cast<TAdvEdit*>(find("EFBEdit"));
+    WFuseBtn = static_cast<QPushButton*>(find("WFuseBtn"));
+    InfoBtn = static_cast<QPushButton*>(find("InfoBtn"));
+    ExitBtn = static_cast<QPushButton*>(find("ExitBtn"));
+
+    connect(InitAVRBtn, &QPushButton::clicked, this, &TForm1::InitAVRBtnClick);
+    connect(RelBtn, &QPushButton::clicked, this, &TForm1::RelBtnClick);
+    connect(AbortBtn, &QPushButton::clicked, this, &TForm1::AbortBtnClick);
+    connect(InfoBtn, &QPushButton::clicked, this, &TForm1::InfoBtnClick);
+    connect(ExitBtn, &QPushButton::clicked, this, &TForm1::ExitBtnClick);
+    connect(FlReadBtn, &QPushButton::clicked, this, &TForm1::FlReadBtnClick);
+    connect(FlVerifyBtn, &QPushButton::clicked, this, &TForm1::FlVerifyBtnClick);
+    connect(EEReadBtn, &QPushButton::clicked, this, &TForm1::EEReadBtnClick);
+    connect(EEVerifyBtn, &QPushButton::clicked, this, &TForm1::EEVerifyBtnClick);
+    connect(MemWriteBtn, &QPushButton::clicked, this, &TForm1::MemWriteBtnClick);
+    connect(WFuseBtn, &QPushButton::clicked, this, &TForm1::WFuseBtnClick);
+    connect(FlLoadBtn, &QPushButton::clicked, this, &TForm1::FlLoadBtnClick);
+    connect(EELoadBtn, &QPushButton::clicked, this, &TForm1::EELoadBtnClick);
+    connect(FlSaveBtn, &QPushButton::clicked, this, &TForm1::FlSaveBtnClick);
+    connect(EESaveBtn, &QPushButton::clicked, this, &TForm1::EESaveBtnClick);
+}
+
+void TForm1::WireEngine() {
+    FStatusLine = std::make_unique<TStatusLineAdapter>(AVRStatPanel);
+    FProgressBar = std::make_unique<TProgressBarAdapter>(AVRProgressBar);
+    AVRisp->SetStatus(FStatusLine.get());
+    AVRisp->SetProgress(FProgressBar.get());
+    AVRisp->OnStartEvent = [this](TAVRisp*) { AVRispStartEvent(); };
+    AVRisp->OnStopEvent = [this](TAVRisp*) { AVRispStopEvent(); };
+    AVRisp->OnUpdateEvent = [this](TAVRisp*) { return AVRispUpdateEvent(); };
+}
+
+// ---------------------------------------------------------------------------
+// Dialogs
+
+bool TForm1::Confirm(const QString& text) {
+    return FDialogs.MessageBox(this, text, TMsgKind::mkConfirmation, TMsgButtons::mbYesNo) ==
+           TMsgAnswer::maYes;
+}
+
+void TForm1::Inform(const QString& text) {
+    FDialogs.MessageBox(this, text, TMsgKind::mkInformation, TMsgButtons::mbOK);
+}
+
+void TForm1::ShowError(const QString& text) {
+    FDialogs.MessageBox(this, text, TMsgKind::mkError, TMsgButtons::mbOK);
+}
+
+// ---------------------------------------------------------------------------
+// Device session
+
+void TForm1::SetControlsEnabled(QWidget* control, bool enabled) {
+    ::SetControlsEnabled(control, enabled);
+}
+
+void TForm1::FormCreate() {
+    SetControlsEnabled(MainPanel, false);
+    const bool ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
+    SetControlsEnabled(InitAVRBtn, ok);
+    ShowDeviceInfo();
+}
+
+void TForm1::ShowDeviceInfo() {
+    const int flashSize = AVRisp->FlashSize();
+    const int eepromSize = AVRisp->EEpromSize();
+    AVRtypeLabel->setText(QStringLiteral("AVR device type : ") +
+                          QString::fromStdString(AVRisp->AVRversion()));
+    FlSizeLabel->setText(QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
+    EESizeLabel->setText(QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
+    LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));
+    HFBEdit->SetText(Hex(AVRisp->AVRhfb(), 2));
+    EFBEdit->SetText(Hex(AVRisp->AVRefb(), 2));
+
+    FlashEdit->SetLastOffset(flashSize - 1);
+    for (int i = 0; i < flashSize / 2; ++i) {
+        FlashEdit->SetByte(2 * i, 0xFF);
+        FlashEdit->SetByte(2 * i + 1, 0xFF);
+        AVRisp->FlashBuffer[i] = 0xFFFF;
+    }
+    FlashEdit->DrawRows();
+    EEPromEdit->SetLastOffset(eepromSize - 1);
+    for (int j = 0; j < eepromSize; ++j) {
+        EEPromEdit->SetByte(j, 0xFF);
+        AVRisp->EEpromBuffer[j] = 0xFF;
+    }
+    EEPromEdit->DrawRows();
+    FlashBox->setTitle(QStringLiteral("Flash Memory (buffer)"));
+    EEPromBox->setTitle(QStringLiteral("EEPROM Memory (buffer)"));
+
+    // Fuse fields by the device's fuse kind: how many fuse bytes it has.
+    const int kind = AVRisp->AVRfuse();
+    if (kind < 0 || kind > 3)
+        return;
+    static const char* const fuseCaptions[] = {"Fuse L/H/E  : NONE", "Fuse L      :",
+                                               "Fuse L/H    :", "Fuse L/H/E  :"};
+    LFBEdit->setVisible(kind >= 1);
+    HFBEdit->setVisible(kind >= 2);
+    EFBEdit->setVisible(kind >= 3);
+    WFuseBtn->setVisible(kind >= 1);
+    FuseLabel->setText(QString::fromLatin1(fuseCaptions[kind]));
+}
+
+void TForm1::InitAVRBtnClick() {
+    TCommand command(*this);
+    if (AVRisp->FlashSize() != 0 && !Confirm(QStringLiteral("Initialise new device?")))
+        return;
+    Inform(QStringLiteral("Switch OFF and ON device power supply"));
+    if (FCloseAgreed)
+        return;
+    const bool r = AVRisp->Identify();
+    if (FCloseAgreed)
+        return;
+    SetControlsEnabled(MainPanel, r);
+    FlCheck->setEnabled(false);
+    RelBtn->setEnabled(r);
+    ShowDeviceInfo();
+}
+
+void TForm1::RelBtnClick() {
+    TCommand command(*this);
+    if (AVRisp->FlashSize() == 0)
+        return;
+    if (!Confirm(QStringLiteral("Release AVR device?")))
+        return;
+    AVRisp->Release();
+    ShowDeviceInfo();
+    SetControlsEnabled(MainPanel, false);
+    RelBtn->setEnabled(false);
+}
+
+void TForm1::AbortBtnClick() {
+    if (Confirm(QStringLiteral("Abort current operation?")))
+        AVRisp->Abort();
+}
+
+void TForm1::InfoBtnClick() {
+    if (InfoForm)
+        InfoForm->ShowInfo();
+}
+
+void TForm1::ExitBtnClick() { close(); }
+
+// The close query: asks once; a running operation is asked to stop. While a
+// command is still on the stack the window stays until that command has unwound.
+bool TForm1::FormCloseQuery() {
+    if (!FCloseAgreed) {
+        if (FDialogs.MessageBox(this, QStringLiteral("Exit! Are you sure?"),
+                                TMsgKind::mkInformation, TMsgButtons::mbYesNo) != TMsgAnswer::maYes)
+            return false;
+        FCloseAgreed = true;
+        AVRisp->Abort();
+    }
+    return FCommandDepth == 0;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    if (!FPlaced) {
+        FPlaced = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+        if (InitAVRBtn->isEnabled())
+            InitAVRBtn->setFocus();
+    }
+    QWidget::showEvent(event);
+}
+
+void TForm1::AVRispStartEvent() {
+    SetControlsEnabled(MainPanel, false);
+    SetControlsEnabled(CtrlPanel, false);
+    AbortBtn->setEnabled(true);
+}
+
+void TForm1::AVRispStopEvent() {
+    SetControlsEnabled(MainPanel, true);
+    FlCheck->setEnabled(false);
+    SetControlsEnabled(CtrlPanel, true);
+    AbortBtn->setEnabled(false);
+}
+
+bool TForm1::AVRispUpdateEvent() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return !FCloseAgreed;
+}
+
+// ---------------------------------------------------------------------------
+// Memory and fuse commands
+
+void TForm1::ShowFlashBuffer() {
+    const int words = AVRisp->FlashSize() / 2;
+    for (int i = 0; i < words; ++i) {
+        const std::uint32_t word = AVRisp->FlashBuffer[i];
+        FlashEdit->SetByte(2 * i, static_cast<std::uint8_t>(word & 0xFF));
+        FlashEdit->SetByte(2 * i + 1, static_cast<std::uint8_t>((word >> 8) & 0xFF));
+    }
+    FlashEdit->DrawRows();
+}
+
+void TForm1::ShowEEpromBuffer() {
+    const int size = AVRisp->EEpromSize();
+    for (int j = 0; j < size; ++j)
+        EEPromEdit->SetByte(j, AVRisp->EEpromBuffer[j]);
+    EEPromEdit->DrawRows();
+}
+
+void TForm1::EraseEEpromImage() {
+    EEPromBox->setTitle(QStringLiteral("EEPROM Memory (buffer)"));
+    const int size = AVRisp->EEpromSize();
+    for (int j = 0; j < size; ++j) {
+        EEPromEdit->SetByte(j, 0xFF);
+        AVRisp->EEpromBuffer[j] = 0xFF;
+    }
+    EEPromEdit->DrawRows();
+}
+
+void TForm1::FlReadBtnClick() {
+    TCommand command(*this);
+    if (!AVRisp->ReadFlash(0, AVRisp->FlashSize()) || FCloseAgreed)
+        return;
+    ShowFlashBuffer();
+    FlashBox->setTitle(QStringLiteral("Flash Memory (AVR device)"));
+}
+
+void TForm1::EEReadBtnClick() {
+    TCommand command(*this);
+    if (!AVRisp->ReadEEprom(0, AVRisp->EEpromSize()) || FCloseAgreed)
+        return;
+    ShowEEpromBuffer();
+    EEPromBox->setTitle(QStringLiteral("EEPROM Memory (AVR device)"));
+}
+
+void TForm1::FlVerifyBtnClick() {
+    TCommand command(*this);
+    const bool ok = AVRisp->VerifyFlash(AVRisp->FlashSize());
+    if (FCloseAgreed)
+        return;
+    if (ok)
+        Inform(QStringLiteral("Data in Flash is OK"));
+    else
+        ShowError(QStringLiteral("Error in Flash"));
+}
+
+void TForm1::EEVerifyBtnClick() {
+    TCommand command(*this);
+    const bool ok = AVRisp->VerifyEEprom(AVRisp->EEpromSize());
+    if (FCloseAgreed)
+        return;
+    if (ok)
+        Inform(QStringLiteral("Data in EEPROM is OK"));
+    else
+        ShowError(QStringLiteral("Error in EEPROM"));
+}
+
+void TForm1::MemWriteBtnClick() {
+    TCommand command(*this);
+    if (!Confirm(QStringLiteral("Write NEW data to AVR?")))
+        return;
+    if (!AVRisp->EraseDevice()) {
+        if (FCloseAgreed)
+            return;
+        ShowError(QStringLiteral("Can NOT Erease AVR device."));
+        if (FCloseAgreed)
+            return;
+        InitAVRBtnClick();
+        return;
+    }
+    if (FCloseAgreed)
+        return;
+    // The Flash is always written; an abort stops only the operation it hits.
+    AVRisp->WriteFlash(0, AVRisp->FlashSize());
+    if (FCloseAgreed)
+        return;
+    if (EECheck->isChecked())
+        AVRisp->WriteEEprom(0, AVRisp->EEpromSize());
+    else
+        EraseEEpromImage();
+    if (FCloseAgreed || !VerifyCheck->isChecked())
+        return;
+    if (!AVRisp->VerifyFlash(AVRisp->FlashSize())) {
+        if (!FCloseAgreed)
+            ShowError(QStringLiteral("Error in Flash"));
+        return;
+    }
+    if (FCloseAgreed)
+        return;
+    if (!AVRisp->VerifyEEprom(AVRisp->EEpromSize())) {
+        if (!FCloseAgreed)
+            ShowError(QStringLiteral("Error in EEPROM"));
+        return;
+    }
+    if (!FCloseAgreed)
+        Inform(QStringLiteral("AVR memory is OK"));
+}
+
+// A fuse field's text as a number, the way the field's value is written: "$"
+// followed by hexadecimal digits. Nothing when the text is not such a number.
+static std::optional<unsigned> FuseValue(const QString& text) {
+    if (text.isEmpty() || text.size() > 8)
+        return std::nullopt;
+    unsigned value = 0;
+    for (QChar c : text) {
+        const int digit = c.isDigit() && c.unicode() < 0x80 ? c.unicode() - '0'
+                          : c.unicode() >= 'A' && c.unicode() <= 'F' ? c.unicode() - 'A' + 10
+                          : c.unicode() >= 'a' && c.unicode() <= 'f' ? c.unicode() - 'a' + 10
+                                                                     : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    return value;
+}
+
+void TForm1::WFuseBtnClick() {
+    TCommand command(*this);
+    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?")))
+        return;
+    unsigned bytes[3] = {0, 0, 0};
+    TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
+    for (int k = 0; k < 3; ++k) {
+        const QString text = fields[k]->Text();
+        const std::optional<unsigned> value = FuseValue(text);
+        if (!value) {
+            ShowError(QStringLiteral("'%1' is not a valid integer value")
+                          .arg(QStringLiteral("$") + text));
+            return;
+        }
+        bytes[k] = *value;
+    }
+    AVRisp->WriteFuses(static_cast<std::uint8_t>(bytes[2]), static_cast<std::uint8_t>(bytes[1]),
+                       static_cast<std::uint8_t>(bytes[0]));
+}
+
+// ---------------------------------------------------------------------------
+// Image files
+
+void TForm1::FlLoadBtnClick() {
+    TCommand command(*this);
+    if (!FlOpen.Execute(FDialogs, this))
+        return;
+    const QString name = FlOpen.FileName();
+    const imagefile::TLoadOutcome r = imagefile::LoadFlashImage(
+        PathOf(name), static_cast<std::size_t>(AVRisp->FlashSize()), AVRisp->FlashBuffer);
+    if (r.imageChanged) {
+        FlashBox->setTitle(QStringLiteral("Flash Memory (") + name + QStringLiteral(")"));
+        ShowFlashBuffer();
+    }
+    if (!r.message.empty())
+        ShowError(QString::fromStdString(r.message));
+}
+
+void TForm1::EELoadBtnClick() {
+    TCommand command(*this);
+    if (!EEOpen.Execute(FDialogs, this))
+        return;
+    const QString name = EEOpen.FileName();
+    const imagefile::TLoadOutcome r = imagefile::LoadEEpromImage(
+        PathOf(name), static_cast<std::size_t>(AVRisp->EEpromSize()), AVRisp->EEpromBuffer);
+    if (r.imageChanged) {
+        EEPromBox->setTitle(QStringLiteral("EEPROM Memory (") + name + QStringLiteral(")"));
+        ShowEEpromBuffer();
+    }
+    if (!r.message.empty())
+        ShowError(QString::fromStdString(r.message));
+}
+
+void TForm1::FlSaveBtnClick() {
+    TCommand command(*this);
+    if (!FlSave.Execute(FDialogs, this))
+        return;
+    const QString name = FlSave.FileName();
+    const imagefile::TSaveOutcome r = imagefile::SaveFlashImage(
+        PathOf(name), static_cast<std::size_t>(AVRisp->FlashSize()), AVRisp->FlashBuffer);
+    if (r.fileCreated)
+        FlashBox->setTitle(QStringLiteral("Flash Memory (") + name + QStringLiteral(")"));
+    if (!r.saved) {
+        ShowError(QString::fromStdString(r.message));
+        return;
+    }
+    FlashEdit->DrawRows();
+}
+
+void TForm1::EESaveBtnClick() {
+    TCommand command(*this);
+    if (!EESave.Execute(FDialogs, this))
+        return;
+    const QString name = EESave.FileName();
+    const imagefile::TSaveOutcome r = imagefile::SaveEEpromImage(
+        PathOf(name), static_cast<std::size_t>(AVRisp->EEpromSize()), AVRisp->EEpromBuffer);
+    if (r.fileCreated)
+        EEPromBox->setTitle(QStringLiteral("EEPROM Memory (") + name + QStringLiteral(")"));
+    if (!r.saved) {
+        ShowError(QString::fromStdString(r.message));
+        return;
+    }
+    EEPromEdit->DrawRows();
+}
