@@ -9,7 +9,7 @@ namespace imagefile {
 namespace {
 
 constexpr std::uint8_t kNotDigit = 0xFF;
-constexpr std::uint8_t kEndOfText = 0xFE; // Ctrl-Z: the text ends here
+constexpr std::uint8_t kCut = 0xFE; // a line end or Ctrl-Z (end of text) inside a record
 constexpr char kCtrlZ = 0x1A;
 
 // Value of each character as a hexadecimal digit, or one of the markers.
@@ -19,7 +19,9 @@ constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
     for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
     for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
     for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
-    t[static_cast<std::size_t>(kCtrlZ)] = kEndOfText;
+    t[static_cast<std::size_t>(kCtrlZ)] = kCut;
+    t['\r'] = kCut;
+    t['\n'] = kCut;
     return t;
 }
 constexpr auto kDigit = MakeDigitTable();
@@ -105,7 +107,7 @@ private:
         const std::uint8_t hi = kDigit[static_cast<unsigned char>(text_[pos_])];
         const std::uint8_t lo = kDigit[static_cast<unsigned char>(text_[pos_ + 1])];
         if ((hi | lo) > 0x0F) {
-            const bool cut = hi == kEndOfText || (hi <= 0x0F && lo == kEndOfText);
+            const bool cut = hi == kCut || (hi <= 0x0F && lo == kCut);
             error_ = cut ? THexError::heTruncated : THexError::heBadField;
             return false;
         }
@@ -194,7 +196,7 @@ std::string THexReadResult::Describe() const {
     case THexError::heOpen: return "the file cannot be read";
     case THexError::heNoColon: return where + "a record does not begin with ':'";
     case THexError::heBadField: return where + "a field holds a character that is not a hex digit";
-    case THexError::heTruncated: return where + "the file ends inside a record";
+    case THexError::heTruncated: return where + "a record is cut short";
     case THexError::heChecksum: return where + "wrong checksum";
     case THexError::heRecordType: return where + "unknown record type";
     case THexError::heRecordLength: return where + "address record of the wrong length";

@@ -22,7 +22,7 @@ enum class THexError {
     heOpen,          // the file cannot be opened or read
     heNoColon,       // a record does not begin with ':'
     heBadField,      // a field holds something other than hexadecimal digits
-    heTruncated,     // the text ends inside a record
+    heTruncated,     // a record cut short by the end of the text or of its line
     heChecksum,      // the record's checksum does not match its bytes
     heRecordType,    // a record type this reader does not know
     heRecordLength,  // an address record with the wrong byte count
