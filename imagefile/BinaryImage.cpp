@@ -32,7 +32,8 @@ TFileWriteResult WriteBinaryFile(const std::filesystem::path& fileName,
     std::FILE* file = std::fopen(fileName.c_str(), "wb");
     if (!file) return r;
     r.created = true;
-    const bool wrote = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool wrote =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
     r.written = wrote && closed;
     return r;
