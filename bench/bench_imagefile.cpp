@@ -21,7 +21,8 @@ constexpr std::size_t kImageSize = 32768;
 std::vector<std::uint8_t> RandomImage() {
     std::vector<std::uint8_t> image(kImageSize);
     std::mt19937 rng(32);
-    for (auto& b : image) b = static_cast<std::uint8_t>(rng());
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(rng());
     return image;
 }
 
@@ -31,12 +32,14 @@ const std::string& HexText() {
 }
 
 void SetRate(benchmark::State& state, std::size_t bytesPerIteration) {
-    const double bytes = static_cast<double>(bytesPerIteration) * static_cast<double>(state.iterations());
+    const double bytes =
+        static_cast<double>(bytesPerIteration) * static_cast<double>(state.iterations());
     state.counters["MB_per_s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
 }
 
 void BM_ReadHexFile32K(benchmark::State& state) {
-    std::string name = (std::filesystem::temp_directory_path() / "quillon-bench-XXXXXX.hex").string();
+    std::string name =
+        (std::filesystem::temp_directory_path() / "quillon-bench-XXXXXX.hex").string();
     const int fd = mkstemps(name.data(), 4);
     if (fd < 0) {
         state.SkipWithError("cannot create a temporary file");

@@ -5,7 +5,8 @@
 
 namespace imagefile {
 
-TBinaryReadResult ReadBinaryFile(const std::filesystem::path& fileName, std::span<std::uint8_t> dest) {
+TBinaryReadResult ReadBinaryFile(const std::filesystem::path& fileName,
+                                 std::span<std::uint8_t> dest) {
     TBinaryReadResult r;
     std::FILE* file = std::fopen(fileName.c_str(), "rb");
     if (!file) return r;

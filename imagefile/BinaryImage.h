@@ -19,7 +19,8 @@ struct TBinaryReadResult {
 // setting all of dest to the erased value 0xFF. Reads one byte beyond dest's
 // size to tell a file that fits from one that is too long; never more. dest is
 // left untouched when the file cannot be opened.
-TBinaryReadResult ReadBinaryFile(const std::filesystem::path& fileName, std::span<std::uint8_t> dest);
+TBinaryReadResult ReadBinaryFile(const std::filesystem::path& fileName,
+                                 std::span<std::uint8_t> dest);
 
 struct TFileWriteResult {
     bool created = false; // the file was created or emptied

@@ -15,10 +15,14 @@ constexpr char kCtrlZ = 0x1A;
 // Value of each character as a hexadecimal digit, or one of the markers.
 constexpr std::array<std::uint8_t, 256> MakeDigitTable() {
     std::array<std::uint8_t, 256> t{};
-    for (auto& v : t) v = kNotDigit;
-    for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+    for (auto& v : t)
+        v = kNotDigit;
+    for (int c = '0'; c <= '9'; ++c)
+        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
     t[static_cast<std::size_t>(kCtrlZ)] = kCut;
     t['\r'] = kCut;
     t['\n'] = kCut;
@@ -192,16 +196,26 @@ struct FileCloser {
 std::string THexReadResult::Describe() const {
     const std::string where = "line " + std::to_string(line) + ": ";
     switch (error) {
-    case THexError::heNone: return {};
-    case THexError::heOpen: return "the file cannot be read";
-    case THexError::heNoColon: return where + "a record does not begin with ':'";
-    case THexError::heBadField: return where + "a field holds a character that is not a hex digit";
-    case THexError::heTruncated: return where + "a record is cut short";
-    case THexError::heChecksum: return where + "wrong checksum";
-    case THexError::heRecordType: return where + "unknown record type";
-    case THexError::heRecordLength: return where + "address record of the wrong length";
-    case THexError::heBeyondSize: return where + "data beyond the end of the memory";
-    case THexError::heNoData: return "no data in the file";
+    case THexError::heNone:
+        return {};
+    case THexError::heOpen:
+        return "the file cannot be read";
+    case THexError::heNoColon:
+        return where + "a record does not begin with ':'";
+    case THexError::heBadField:
+        return where + "a field holds a character that is not a hex digit";
+    case THexError::heTruncated:
+        return where + "a record is cut short";
+    case THexError::heChecksum:
+        return where + "wrong checksum";
+    case THexError::heRecordType:
+        return where + "unknown record type";
+    case THexError::heRecordLength:
+        return where + "address record of the wrong length";
+    case THexError::heBeyondSize:
+        return where + "data beyond the end of the memory";
+    case THexError::heNoData:
+        return "no data in the file";
     }
     return {};
 }

@@ -18,16 +18,16 @@ using THexBuffer = std::array<std::uint8_t, HexBufferSize>;
 
 // Why a HEX file was refused.
 enum class THexError {
-    heNone,          // read whole: the image holds the file's data
-    heOpen,          // the file cannot be opened or read
-    heNoColon,       // a record does not begin with ':'
-    heBadField,      // a field holds something other than hexadecimal digits
-    heTruncated,     // a record cut short by the end of the text or of its line
-    heChecksum,      // the record's checksum does not match its bytes
-    heRecordType,    // a record type this reader does not know
-    heRecordLength,  // an address record with the wrong byte count
-    heBeyondSize,    // a data byte at or beyond the memory size
-    heNoData,        // no data byte in the whole file
+    heNone,         // read whole: the image holds the file's data
+    heOpen,         // the file cannot be opened or read
+    heNoColon,      // a record does not begin with ':'
+    heBadField,     // a field holds something other than hexadecimal digits
+    heTruncated,    // a record cut short by the end of the text or of its line
+    heChecksum,     // the record's checksum does not match its bytes
+    heRecordType,   // a record type this reader does not know
+    heRecordLength, // an address record with the wrong byte count
+    heBeyondSize,   // a data byte at or beyond the memory size
+    heNoData,       // no data byte in the whole file
 };
 
 struct THexReadResult {

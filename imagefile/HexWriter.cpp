@@ -22,7 +22,8 @@ void AppendRecord(std::string& out, std::uint16_t address, std::uint8_t type,
     put(static_cast<std::uint8_t>(address >> 8));
     put(static_cast<std::uint8_t>(address & 0xFF));
     put(type);
-    for (const std::uint8_t b : data) put(b);
+    for (const std::uint8_t b : data)
+        put(b);
     const auto checksum = static_cast<std::uint8_t>(0x100 - sum);
     out.push_back(kDigits[checksum >> 4]);
     out.push_back(kDigits[checksum & 0x0F]);

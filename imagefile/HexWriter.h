@@ -22,6 +22,7 @@ std::string FormatHexImage(std::span<const std::uint8_t> image);
 
 // Writes FormatHexImage(image) to fileName, creating or emptying the file;
 // whatever was written before a failure stays in the file.
-TFileWriteResult WriteHexFile(const std::filesystem::path& fileName, std::span<const std::uint8_t> image);
+TFileWriteResult WriteHexFile(const std::filesystem::path& fileName,
+                              std::span<const std::uint8_t> image);
 
 } // namespace imagefile

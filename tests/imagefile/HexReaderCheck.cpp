@@ -31,7 +31,8 @@ std::string CheckOneSize(std::string_view text, std::size_t memorySize) {
     if (r.error != g.error || r.highest != g.highest || r.dataBytes != g.dataBytes)
         return "result depends on the buffer's capacity" + where;
     if (r.Accepted() != r.highest.has_value()) return "accepted without a highest position" + where;
-    if (r.Accepted() == !r.Describe().empty()) return "description disagrees with the result" + where;
+    if (r.Accepted() == !r.Describe().empty())
+        return "description disagrees with the result" + where;
     if (r.Accepted()) {
         if (*r.highest >= memorySize) return "highest position beyond the memory" + where;
         if (r.dataBytes == 0) return "accepted without data" + where;
@@ -46,8 +47,8 @@ std::string CheckOneSize(std::string_view text, std::size_t memorySize) {
 } // namespace
 
 std::string CheckHexReaderOnText(std::string_view text) {
-    for (const std::size_t size : {std::size_t{0}, std::size_t{128}, std::size_t{16384},
-                                   std::size_t{65536}}) {
+    for (const std::size_t size :
+         {std::size_t{0}, std::size_t{128}, std::size_t{16384}, std::size_t{65536}}) {
         std::string failure = CheckOneSize(text, size);
         if (!failure.empty()) return failure;
     }

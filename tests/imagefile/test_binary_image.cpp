@@ -13,7 +13,8 @@ using imagefile_test::TempDir;
 namespace {
 std::vector<std::uint8_t> Counting(std::size_t n) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(i * 7 + 1);
     return v;
 }
 } // namespace
@@ -21,7 +22,8 @@ std::vector<std::uint8_t> Counting(std::size_t n) {
 TEST(BinaryImage, ReadsUpToTheDestinationAndTellsWhenMoreFollows) {
     TempDir dir;
     const std::size_t cap = 16;
-    for (const std::size_t length : {std::size_t{0}, std::size_t{1}, cap - 1, cap, cap + 1, 3 * cap}) {
+    for (const std::size_t length :
+         {std::size_t{0}, std::size_t{1}, cap - 1, cap, cap + 1, 3 * cap}) {
         const auto file = dir / ("f" + std::to_string(length));
         const auto content = Counting(length);
         imagefile_test::WriteFile(file, content);
@@ -32,8 +34,10 @@ TEST(BinaryImage, ReadsUpToTheDestinationAndTellsWhenMoreFollows) {
         EXPECT_EQ(r.tooLong, length > cap) << length;
         EXPECT_EQ(r.length, std::min(length, cap));
         for (std::size_t i = 0; i < cap; ++i)
-            EXPECT_EQ(dest[i], i < length ? content[i] : 0xFF) << "length " << length << " at " << i;
-        for (std::size_t i = cap; i < dest.size(); ++i) EXPECT_EQ(dest[i], 0x00);
+            EXPECT_EQ(dest[i], i < length ? content[i] : 0xFF)
+                << "length " << length << " at " << i;
+        for (std::size_t i = cap; i < dest.size(); ++i)
+            EXPECT_EQ(dest[i], 0x00);
     }
 }
 

@@ -50,8 +50,8 @@ TEST(HexReader, EveryLineEndAndEmptyLinesReadTheSameImage) {
         a + "\n" + b + "\n" + kEof + "\n",
         a + "\r" + b + "\r" + kEof + "\r",
         "\r\n\n" + a + "\n\n\r\n" + b + "\r\r" + kEof,
-        a + "\n" + b + "\n\n\n\r\n",          // no end-of-file record, empty lines at the end
-        a + b + kEof,                         // records back to back
+        a + "\n" + b + "\n\n\n\r\n", // no end-of-file record, empty lines at the end
+        a + b + kEof,                // records back to back
     };
     for (const auto& text : texts) {
         Image img;
@@ -59,9 +59,9 @@ TEST(HexReader, EveryLineEndAndEmptyLinesReadTheSameImage) {
         ASSERT_TRUE(r.Accepted()) << text << " -> " << r.Describe();
         EXPECT_EQ(r.highest, 0x11u);
         EXPECT_EQ(r.dataBytes, 6u);
-        const std::vector<std::uint8_t> expected = {0x0C, 0x94, 0x2A, 0x00, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                    0x11, 0x22};
+        const std::vector<std::uint8_t> expected = {0x0C, 0x94, 0x2A, 0x00, 0xFF, 0xFF,
+                                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                    0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22};
         for (std::size_t i = 0; i < 32; ++i)
             EXPECT_EQ(img.bytes[i], i < expected.size() ? expected[i] : 0xFF) << "position " << i;
         // Beyond the memory size nothing is touched.
@@ -71,8 +71,8 @@ TEST(HexReader, EveryLineEndAndEmptyLinesReadTheSameImage) {
 
 TEST(HexReader, EndOfFileRecordEndsTheReading) {
     Image img;
-    const std::string text = Rec(0, 0, {0x01, 0x02}) + "\r\n" + kEof + "\r\n" +
-                             Rec(0, 0, {0x99}) + "\r\nnot hex at all\x01\x02";
+    const std::string text = Rec(0, 0, {0x01, 0x02}) + "\r\n" + kEof + "\r\n" + Rec(0, 0, {0x99}) +
+                             "\r\nnot hex at all\x01\x02";
     const auto r = img.Read(text, 16);
     ASSERT_TRUE(r.Accepted());
     EXPECT_EQ(img.bytes[0], 0x01);
@@ -83,18 +83,17 @@ TEST(HexReader, EndOfFileRecordEndsTheReading) {
 
 TEST(HexReader, AddressRecordsMoveTheDataThatFollows) {
     Image img(0x2000);
-    const std::string text = Rec(4, 0, {0x00, 0x00}) + "\n" +     // linear base 0
+    const std::string text = Rec(4, 0, {0x00, 0x00}) + "\n" +             // linear base 0
                              Rec(3, 0, {0x00, 0x00, 0x38, 0x00}) + "\n" + // start address
-                             Rec(5, 0, {0x00, 0x00, 0x38, 0x00}) + "\n" +
-                             Rec(0, 0x0004, {0xAA}) + "\n" +
-                             Rec(2, 0, {0x01, 0x00}) + "\n" +     // segment 0x100: base 0x1000
-                             Rec(0, 0x0010, {0xBB, 0xCC}) + "\n" +
-                             Rec(2, 0, {0x00, 0x00}) + "\n" +
+                             Rec(5, 0, {0x00, 0x00, 0x38, 0x00}) + "\n" + Rec(0, 0x0004, {0xAA}) +
+                             "\n" + Rec(2, 0, {0x01, 0x00}) + "\n" + // segment 0x100: base 0x1000
+                             Rec(0, 0x0010, {0xBB, 0xCC}) + "\n" + Rec(2, 0, {0x00, 0x00}) + "\n" +
                              Rec(0, 0x0005, {0xDD}) + "\n" + kEof + "\n";
     const auto r = img.Read(text, 0x2000);
     ASSERT_TRUE(r.Accepted()) << r.Describe();
     // Address records store nothing: the first bytes stay erased.
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(img.bytes[i], 0xFF) << i;
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(img.bytes[i], 0xFF) << i;
     EXPECT_EQ(img.bytes[4], 0xAA);
     EXPECT_EQ(img.bytes[5], 0xDD);
     EXPECT_EQ(img.bytes[0x1010], 0xBB);
@@ -121,20 +120,22 @@ TEST(HexReader, MalformedRecordsRefuseTheFile) {
         THexError error;
     };
     const std::vector<Case> cases = {
-        {good + ":0300100011", THexError::heTruncated},          // ends inside the data
-        {good + ":03", THexError::heTruncated},                  // ends after the count
+        {good + ":0300100011", THexError::heTruncated}, // ends inside the data
+        {good + ":03", THexError::heTruncated},         // ends after the count
         {good + ":", THexError::heTruncated},
-        {good + ":0", THexError::heTruncated},                   // half a field
+        {good + ":0", THexError::heTruncated},                            // half a field
         {good + Rec(0, 0x10, {1}).substr(0, 11), THexError::heTruncated}, // checksum missing
         {good + Rec(0, 0x10, {1}).substr(0, 12), THexError::heTruncated}, // half a checksum
-        {good + ":0100100\x1A" "01EE", THexError::heTruncated},  // Ctrl-Z inside a record
+        {good + ":0100100\x1A"
+                "01EE",
+         THexError::heTruncated},                                    // Ctrl-Z inside a record
         {good + ":03001000AABB\r\n" + kEof, THexError::heTruncated}, // line ends inside a record
-        {good + ":01001000G1EE", THexError::heBadField},         // not a digit in the data
-        {good + ":01 0100001EE", THexError::heBadField},         // blank in the address
+        {good + ":01001000G1EE", THexError::heBadField},             // not a digit in the data
+        {good + ":01 0100001EE", THexError::heBadField},             // blank in the address
         {good + ":0100-00001EE", THexError::heBadField},
         {good + ":0x00100001EE", THexError::heBadField},
         {good + Rec(0, 0x10, {1}) + "junk", THexError::heNoColon},
-        {"\xEF\xBB\xBF" + good, THexError::heNoColon},           // byte order mark
+        {"\xEF\xBB\xBF" + good, THexError::heNoColon}, // byte order mark
         {" " + good, THexError::heNoColon},
         {good + Rec(6, 0, {}), THexError::heRecordType},
         {good + Rec(0xFF, 0, {1}), THexError::heRecordType},
@@ -142,7 +143,7 @@ TEST(HexReader, MalformedRecordsRefuseTheFile) {
         {good + Rec(2, 0, {0x00, 0x00, 0x00}), THexError::heRecordLength},
         {good + Rec(3, 0, {0x00, 0x00}), THexError::heRecordLength},
         {good + ":0300000010203040\r\n", THexError::heChecksum},
-        {good + ":00000001", THexError::heTruncated},            // end record cut short
+        {good + ":00000001", THexError::heTruncated}, // end record cut short
         {"", THexError::heNoData},
         {"\r\n\r\n", THexError::heNoData},
         {kEof + "\r\n", THexError::heNoData},
@@ -237,7 +238,8 @@ TEST(HexReader, LaterRecordsOverwriteEarlierOnes) {
 
 TEST(HexReader, DescribeNamesTheLine) {
     Image img;
-    const auto r = img.Read(Rec(0, 0, {1}) + "\r\n\r\n" + Rec(0, 1, {2}) + "\r\n:01000200FF00\r\n", 16);
+    const auto r =
+        img.Read(Rec(0, 0, {1}) + "\r\n\r\n" + Rec(0, 1, {2}) + "\r\n:01000200FF00\r\n", 16);
     EXPECT_EQ(r.error, THexError::heChecksum);
     EXPECT_EQ(r.line, 4u);
     EXPECT_EQ(r.Describe(), "line 4: wrong checksum");
@@ -257,5 +259,6 @@ TEST(HexReader, ReadsFilesAndRefusesWhatCannotBeRead) {
 
     EXPECT_EQ(ReadHexFile(dir / "missing.hex", 16, img.bytes).error, THexError::heOpen);
     EXPECT_EQ(ReadHexFile(dir.path(), 16, img.bytes).error, THexError::heOpen);
-    EXPECT_EQ(ReadHexFile(dir / "missing.hex", 16, img.bytes).Describe(), "the file cannot be read");
+    EXPECT_EQ(ReadHexFile(dir / "missing.hex", 16, img.bytes).Describe(),
+              "the file cannot be read");
 }

@@ -18,45 +18,60 @@ namespace {
 std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir, std::string_view ext) {
     std::vector<std::filesystem::path> files;
     for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.is_regular_file() && (ext.empty() || e.path().extension() == ext)) files.push_back(e.path());
+        if (e.is_regular_file() && (ext.empty() || e.path().extension() == ext))
+            files.push_back(e.path());
     std::sort(files.begin(), files.end());
     return files;
 }
 
-char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 0x0F]; }
+char HexDigit(unsigned v) {
+    return "0123456789ABCDEF"[v & 0x0F];
+}
 
 // Sets the checksum of the record that starts at 'colon' to the right value,
 // so that a mutation reaches the code behind the checksum test.
 void FixChecksum(std::string& text, std::size_t colon) {
     std::size_t end = colon + 1;
-    while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+    while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+        ++end;
     if ((end - colon - 1) % 2 != 0 || end - colon < 11) return;
     unsigned sum = 0;
-    for (std::size_t i = colon + 1; i + 2 < end; i += 2) sum += std::stoul(text.substr(i, 2), nullptr, 16);
+    for (std::size_t i = colon + 1; i + 2 < end; i += 2)
+        sum += std::stoul(text.substr(i, 2), nullptr, 16);
     const unsigned checksum = (0x100 - (sum & 0xFF)) & 0xFF;
     text[end - 2] = HexDigit(checksum >> 4);
     text[end - 1] = HexDigit(checksum);
 }
 
 std::string Mutate(std::string text, std::mt19937& rng) {
-    auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+    auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+    };
     static const std::string alphabet = ":0123456789ABCDEFabcdef\r\n\x1A G";
     const int edits = 1 + static_cast<int>(pick(4));
     for (int e = 0; e < edits && !text.empty(); ++e) {
         const std::size_t at = pick(text.size());
         switch (pick(7)) {
-        case 0: text[at] = alphabet[pick(alphabet.size())]; break;
-        case 1: text.insert(at, 1, static_cast<char>(pick(256))); break;
-        case 2: text.erase(at, 1 + pick(8)); break;
-        case 3: text.resize(at); break;                                  // cut short
-        case 4: {                                                       // repeat a line
+        case 0:
+            text[at] = alphabet[pick(alphabet.size())];
+            break;
+        case 1:
+            text.insert(at, 1, static_cast<char>(pick(256)));
+            break;
+        case 2:
+            text.erase(at, 1 + pick(8));
+            break;
+        case 3:
+            text.resize(at);
+            break; // cut short
+        case 4: {  // repeat a line
             const auto start = text.rfind(':', at);
             const auto end = text.find('\n', at);
             if (start != std::string::npos && end != std::string::npos)
                 text.insert(end + 1, text.substr(start, end + 1 - start));
             break;
         }
-        default: {                                                      // change a field, keep the checksum right
+        default: { // change a field, keep the checksum right
             const auto colon = text.rfind(':', at);
             if (colon == std::string::npos || colon + 9 >= text.size()) break;
             // Count, address or type digits, or a data digit.

@@ -12,18 +12,19 @@ using namespace imagefile;
 
 TEST(HexWriter, WritesSixteenByteRecordsWithCrLfAndAnEndRecord) {
     std::vector<std::uint8_t> image(20);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
-    EXPECT_EQ(FormatHexImage(image),
-              ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
-              ":0400100010111213A6\r\n"
-              ":00000001FF\r\n");
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(FormatHexImage(image), ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
+                                     ":0400100010111213A6\r\n"
+                                     ":00000001FF\r\n");
     EXPECT_EQ(FormatHexImage({}), ":00000001FF\r\n");
 }
 
 TEST(HexWriter, LinearAddressRecordsWhereAddressesPass64K) {
     std::vector<std::uint8_t> image(0x20010);
     std::mt19937 rng(7);
-    for (auto& b : image) b = static_cast<std::uint8_t>(rng());
+    for (auto& b : image)
+        b = static_cast<std::uint8_t>(rng());
     const std::string text = FormatHexImage(image);
 
     const auto first = text.find(":020000040001F9\r\n");

@@ -29,7 +29,8 @@ struct Buffers {
 
 std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed = 3) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 31 + seed + i / 256);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(i * 31 + seed + i / 256);
     return v;
 }
 
@@ -83,8 +84,10 @@ TEST(FlashImage, BinaryLengthsAroundTheMemorySize) {
         EXPECT_EQ(r.message, c.result == TLoadResult::lrTooLong ? "Flash file too long" : "");
         for (std::size_t i = 0; i < kFlash / 2; ++i) {
             std::uint32_t expected = 0xFFFF;
-            if (2 * i + 1 < c.taken) expected = Word(content, i);
-            else if (2 * i < c.taken) expected = 0xFF00u | content[2 * i]; // odd last byte
+            if (2 * i + 1 < c.taken)
+                expected = Word(content, i);
+            else if (2 * i < c.taken)
+                expected = 0xFF00u | content[2 * i]; // odd last byte
             ASSERT_EQ(b.flash[i], expected) << "length " << c.length << " word " << i;
         }
         EXPECT_EQ(b.flash[kFlash / 2], 0x0000ABCDu); // beyond the memory: untouched
@@ -100,14 +103,16 @@ TEST(FlashImage, ShorterImageAfterALongerOneLeavesNoTrace) {
     ASSERT_TRUE(LoadFlashImage(dir / "short.bin", kFlash, b.flash).Accepted());
     const auto shortImage = Pattern(10, 99);
     EXPECT_EQ(b.flash[4], Word(shortImage, 4));
-    for (std::size_t i = 5; i < kFlash / 2; ++i) ASSERT_EQ(b.flash[i], 0xFFFFu) << i;
+    for (std::size_t i = 5; i < kFlash / 2; ++i)
+        ASSERT_EQ(b.flash[i], 0xFFFFu) << i;
 }
 
 TEST(EEpromImage, BinaryLengthsAroundTheMemorySize) {
     TempDir dir;
     const auto content = Pattern(kEEprom + 1);
     for (const std::size_t length : {std::size_t{0}, kEEprom - 1, kEEprom, kEEprom + 1}) {
-        WriteFile(dir / "ee.bin", std::vector<std::uint8_t>(content.begin(), content.begin() + length));
+        WriteFile(dir / "ee.bin",
+                  std::vector<std::uint8_t>(content.begin(), content.begin() + length));
         Buffers b;
         const auto r = LoadEEpromImage(dir / "ee.bin", kEEprom, b.eeprom);
         const bool tooLong = length > kEEprom;
@@ -159,7 +164,8 @@ TEST(MemoryImage, ReadFailureAfterTheOpenShowsTheImageErased) {
     EXPECT_EQ(r.message, "EEPROM file Error.");
     EXPECT_TRUE(r.imageChanged);
     EXPECT_FALSE(r.Accepted());
-    for (std::size_t j = 0; j < kEEprom; ++j) ASSERT_EQ(b.eeprom[j], 0xFF);
+    for (std::size_t j = 0; j < kEEprom; ++j)
+        ASSERT_EQ(b.eeprom[j], 0xFF);
 }
 
 TEST(MemoryImage, HexIsChosenByTheNameInAnyCase) {
@@ -188,7 +194,8 @@ TEST(MemoryImage, SavesAndLoadsBackUnchangedInBothFormats) {
     TempDir dir;
     Buffers b;
     const auto flashBytes = Pattern(kFlash, 11);
-    for (std::size_t i = 0; i < kFlash / 2; ++i) b.flash[i] = Word(flashBytes, i) | 0xABCD0000u;
+    for (std::size_t i = 0; i < kFlash / 2; ++i)
+        b.flash[i] = Word(flashBytes, i) | 0xABCD0000u;
     const auto eeBytes = Pattern(kEEprom, 5);
     std::copy(eeBytes.begin(), eeBytes.end(), b.eeprom.begin());
 
@@ -208,7 +215,8 @@ TEST(MemoryImage, SavesAndLoadsBackUnchangedInBothFormats) {
         Buffers back;
         const auto r = LoadFlashImage(dir / name, kFlash, back.flash);
         ASSERT_EQ(r.result, TLoadResult::lrLoaded) << name << ": " << r.detail;
-        for (std::size_t i = 0; i < kFlash / 2; ++i) ASSERT_EQ(back.flash[i], Word(flashBytes, i));
+        for (std::size_t i = 0; i < kFlash / 2; ++i)
+            ASSERT_EQ(back.flash[i], Word(flashBytes, i));
 
         const std::string eeName = std::string("ee-") + name;
         s = SaveEEpromImage(dir / eeName, kEEprom, b.eeprom);
@@ -216,7 +224,8 @@ TEST(MemoryImage, SavesAndLoadsBackUnchangedInBothFormats) {
         if (!s.hexFormat) {
             EXPECT_EQ(ReadBytes(dir / eeName), eeBytes);
         }
-        ASSERT_EQ(LoadEEpromImage(dir / eeName, kEEprom, back.eeprom).result, TLoadResult::lrLoaded);
+        ASSERT_EQ(LoadEEpromImage(dir / eeName, kEEprom, back.eeprom).result,
+                  TLoadResult::lrLoaded);
         EXPECT_TRUE(std::equal(eeBytes.begin(), eeBytes.end(), back.eeprom.begin()));
     }
 }

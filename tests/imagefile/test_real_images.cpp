@@ -55,8 +55,8 @@ TEST(RealImages, HexFilesOfBothToolsMatchTheBinary) {
         const FlashWords f = LoadFlash(name, kMega16, &r);
         const auto bytes = Bytes(f, kMega16.flashSize / 2);
         EXPECT_TRUE(std::equal(binary.begin(), binary.end(), bytes.begin())) << name;
-        EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(binary.size()), bytes.end(),
-                                [](std::uint8_t b) { return b == 0xFF; }))
+        EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(binary.size()),
+                                bytes.end(), [](std::uint8_t b) { return b == 0xFF; }))
             << name;
         EXPECT_EQ(f[kMega16.flashSize / 2], 0x12345678u);
         if (r.hexFormat) {
@@ -71,7 +71,8 @@ TEST(RealImages, BootSectionImageWithStartAddress) {
     TLoadOutcome r;
     const FlashWords f = LoadFlash("boot_m16.hex", kMega16, &r);
     // The start address record stores nothing: the reset vector stays erased.
-    for (std::size_t i = 0; i < 0x3800 / 2; ++i) ASSERT_EQ(f[i], 0xFFFFu) << i;
+    for (std::size_t i = 0; i < 0x3800 / 2; ++i)
+        ASSERT_EQ(f[i], 0xFFFFu) << i;
     EXPECT_EQ(f[0x3800 / 2], 0xEF8Fu); // ldi r24, 0xFF
     ASSERT_TRUE(r.highest.has_value());
     EXPECT_GT(*r.highest, 0x3800u);
@@ -117,15 +118,20 @@ TEST(RealImages, LoadSaveLoadKeepsEveryImage) {
     const struct {
         const char* name;
         Part part;
-    } images[] = {{"blink_m16.hex", kMega16}, {"blink_m16_lf.hex", kMega16}, {"boot_m16.hex", kMega16},
-                  {"count_2313.hex", kS2313}, {"count_2313.bin", kS2313}};
+    } images[] = {{"blink_m16.hex", kMega16},
+                  {"blink_m16_lf.hex", kMega16},
+                  {"boot_m16.hex", kMega16},
+                  {"count_2313.hex", kS2313},
+                  {"count_2313.bin", kS2313}};
     for (const auto& img : images) {
         const FlashWords first = LoadFlash(img.name, img.part);
         for (const char* out : {"out.hex", "out.bin"}) {
             ASSERT_TRUE(SaveFlashImage(dir / out, img.part.flashSize, first).saved);
             FlashWords again;
-            ASSERT_EQ(LoadFlashImage(dir / out, img.part.flashSize, again).result, TLoadResult::lrLoaded);
-            EXPECT_TRUE(std::equal(first.begin(), first.begin() + img.part.flashSize / 2, again.begin()))
+            ASSERT_EQ(LoadFlashImage(dir / out, img.part.flashSize, again).result,
+                      TLoadResult::lrLoaded);
+            EXPECT_TRUE(
+                std::equal(first.begin(), first.begin() + img.part.flashSize / 2, again.begin()))
                 << img.name << " through " << out;
         }
         // The binary save is the memory's full byte image.
