@@ -163,6 +163,8 @@ void TAdvEdit::SelectValue() {
 void TAdvEdit::SetModifiedMark(bool on) {
   if (on && m_loading) return;
   setModified(on);
+  // The error colours win over the colour of the modified mark.
+  if (m_errorState && m_showError) return;
   if (!m_loading && m_showModified) SetFontColor(on ? m_modifiedColor : m_normalFontColor);
 }
 
@@ -206,11 +208,8 @@ void TAdvEdit::ReplaceShownText(const QString& text) {
   while (back < old.size() - front && back < text.size() - front &&
          old.at(old.size() - 1 - back) == text.at(text.size() - 1 - back))
     ++back;
-  const int oldMax = maxLength();
-  setMaxLength(std::max<int>(oldMax, static_cast<int>(text.size())));
   setSelection(front, static_cast<int>(old.size()) - front - back);
   insert(text.mid(front, text.size() - front - back));
-  setMaxLength(oldMax);
 }
 
 void TAdvEdit::ApplyBox(const TEditBox& box, const TFilterResult& r, bool typed) {
@@ -218,10 +217,7 @@ void TAdvEdit::ApplyBox(const TEditBox& box, const TFilterResult& r, bool typed)
     if (typed) {
       ReplaceShownText(box.text);
     } else {
-      const int oldMax = maxLength();
-      setMaxLength(std::max<int>(oldMax, static_cast<int>(box.text.size())));
       QLineEdit::setText(box.text);
-      setMaxLength(oldMax);
     }
   }
   const int size = static_cast<int>(QLineEdit::text().size());
@@ -403,20 +399,27 @@ void TAdvEdit::PasteFromClipboard() {
   }
   TEditBox box = CurrentBox();
   const TFilterResult r = PasteText(box, clip, Settings(), Separators());
-  ApplyBox(box, r, false);
+  ApplyBox(box, r, true);
 }
 
 QMenu* TAdvEdit::CreateContextMenu() {
   QMenu* menu = createStandardContextMenu();
+  // The standard entries carry their shortcut after a tab; that tells cut,
+  // copy and paste apart in any language.
+  const struct {
+    QKeySequence::StandardKey key;
+    void (TAdvEdit::*command)();
+  } routes[] = {{QKeySequence::Cut, &TAdvEdit::CutToClipboard},
+                {QKeySequence::Copy, &TAdvEdit::CopyToClipboard},
+                {QKeySequence::Paste, &TAdvEdit::PasteFromClipboard}};
   for (QAction* action : menu->actions()) {
-    const QString name = action->objectName();
-    void (TAdvEdit::*command)() = nullptr;
-    if (name == QLatin1String("edit-cut")) command = &TAdvEdit::CutToClipboard;
-    else if (name == QLatin1String("edit-copy")) command = &TAdvEdit::CopyToClipboard;
-    else if (name == QLatin1String("edit-paste")) command = &TAdvEdit::PasteFromClipboard;
-    if (command == nullptr) continue;
-    disconnect(action, &QAction::triggered, nullptr, nullptr);
-    connect(action, &QAction::triggered, this, command);
+    const QString shortcut = action->text().section(QLatin1Char('\t'), 1);
+    if (shortcut.isEmpty()) continue;
+    for (const auto& route : routes) {
+      if (QKeySequence(shortcut, QKeySequence::NativeText) != QKeySequence(route.key)) continue;
+      disconnect(action, &QAction::triggered, nullptr, nullptr);
+      connect(action, &QAction::triggered, this, route.command);
+    }
   }
   return menu;
 }
