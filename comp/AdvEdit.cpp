@@ -4,6 +4,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QLabel>
 #include <QDesktopServices>
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -45,10 +51,14 @@ TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
   SetBackground(m_color);
   SetFontColor(m_normalFontColor);
   setAlignment(QtAlignment(m_editAlign));
+  m_labelFont = QApplication::font();
   connect(this, &QLineEdit::textChanged, this, [this] { OnTextChanged(); });
 }
 
-TAdvEdit::~TAdvEdit() = default;
+TAdvEdit::~TAdvEdit() {
+  StoreText();
+  delete m_label;
+}
 
 void TAdvEdit::BeginLoad() { m_loading = true; }
 
@@ -62,6 +72,8 @@ void TAdvEdit::Loaded() {
     SetFlat(true);
   }
   if (!isEnabled()) SetBackground(m_disabledColor);
+  PlaceLabel();
+  RestoreText();
 }
 
 TAdvSettings TAdvEdit::Settings() const {
@@ -124,6 +136,10 @@ void TAdvEdit::SetAutoThousandSeparator(bool on) {
 
 void TAdvEdit::SetCanUndo(bool on) {
   if (on && m_s.editType == etPassword) return;
+  if (on == m_s.canUndo) return;
+  // The editor this stands for is re-created by the change; its text is
+  // stored as at every re-creation.
+  StoreText();
   m_s.canUndo = on;
 }
 
@@ -480,6 +496,11 @@ void TAdvEdit::focusInEvent(QFocusEvent* e) {
       m_normalFontColor = current;
     if (!(m_urlLook && m_showURL)) SetFontColor(m_focusFontColor);
   }
+  if (m_focusLabel && m_label) {
+    QFont f = m_label->font();
+    f.setBold(true);
+    m_label->setFont(f);
+  }
   if (m_focusWidthInc > 0 && !m_alignSwitching) resize(width() + m_focusWidthInc, height());
   if (m_focusAlign != m_editAlign && m_focusAlign != eaDefault) {
     m_savedAlign = m_editAlign;
@@ -503,6 +524,11 @@ void TAdvEdit::focusOutEvent(QFocusEvent* e) {
     SetBackground(m_normalColor);
     if (!(m_urlLook && m_showURL)) SetFontColor(m_normalFontColor);
   }
+  if (m_focusLabel && m_label) {
+    QFont f = m_label->font();
+    f.setBold(false);
+    m_label->setFont(f);
+  }
   TEditBox box = CurrentBox();
   const TFilterResult r = LeaveField(box, Settings(), Separators());
   ApplyBox(box, r, false);
@@ -519,13 +545,16 @@ void TAdvEdit::focusOutEvent(QFocusEvent* e) {
 
 void TAdvEdit::changeEvent(QEvent* e) {
   QLineEdit::changeEvent(e);
-  if (e->type() == QEvent::EnabledChange && !m_loading)
+  if (e->type() == QEvent::EnabledChange && !m_loading) {
     SetBackground(isEnabled() ? m_normalColor : m_disabledColor);
+    if (m_label && !m_labelAlwaysEnabled) m_label->setEnabled(isEnabled());
+  }
   if (e->type() == QEvent::FontChange) ApplyTextRect();
 }
 
 void TAdvEdit::SetEditAlign(TEditAlign a) {
   if (a == m_editAlign) return;
+  StoreText();
   m_editAlign = a;
   setAlignment(QtAlignment(a));
 }
@@ -596,10 +625,43 @@ void TAdvEdit::OpenUrl() {
 
 void TAdvEdit::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton && m_urlLook && hasFocus() && m_showURL) OpenUrl();
+  if (e->button() == Qt::LeftButton && hasFocus() && hasSelectedText()) {
+    // A press inside the selection may start a drag; the selection stays.
+    const int index = cursorPositionAt(e->position().toPoint());
+    if (index >= selectionStart() && index <= selectionEnd()) {
+      m_dragPending = true;
+      return;
+    }
+  }
   QLineEdit::mousePressEvent(e);
 }
 
+void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
+  if (m_dragPending && hasSelectedText() && m_oleDropSource) {
+    m_draggingFromSelf = true;
+    const Qt::DropAction result = StartDrag(new TSourceDataObject(selectedText()), Qt::CopyAction | Qt::MoveAction);
+    m_draggingFromSelf = false;
+    const bool ctrl = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+    if (!ctrl && result != Qt::IgnoreAction && hasSelectedText()) {
+      // The text has moved away.
+      TEditBox box = CurrentBox();
+      box.text.remove(box.SelStart(), box.SelLength());
+      box.SetCaret(box.SelStart());
+      ApplyBox(box, TFilterResult{}, true);
+    }
+    SetDropCaret(QPoint(-1, -1));
+    m_dragPending = false;
+    return;
+  }
+  if (m_dragPending) return;
+  QLineEdit::mouseMoveEvent(e);
+}
+
 void TAdvEdit::mouseReleaseEvent(QMouseEvent* e) {
+  if (m_dragPending) {
+    m_dragPending = false;
+    setCursorPosition(cursorPositionAt(e->position().toPoint()));
+  }
   QLineEdit::mouseReleaseEvent(e);
   TEditBox box = CurrentBox();
   ProtectAffixes(box, m_s);
@@ -723,4 +785,175 @@ void TAdvEdit::paintEvent(QPaintEvent* e) {
     p.drawText(QRect(2, 2, width() - 2, height() - 2), Qt::AlignLeft | Qt::AlignTop, m_emptyText);
   }
   if (!hasFocus() && m_errorMarkerLen > 0) DrawErrorMarker(p);
+  if (m_dropCaret.x() >= 0) {
+    p.setPen(QPen(FontColor(), 1));
+    p.drawLine(m_dropCaret.x(), m_dropCaret.y(), m_dropCaret.x(), m_dropCaret.y() + fontMetrics().height() - 1);
+  }
+}
+
+// ---- attached label ----------------------------------------------------------------------
+
+QString TAdvEdit::LabelCaption() const { return m_label ? m_label->text() : QString(); }
+
+void TAdvEdit::SetLabelCaption(const QString& caption) {
+  if (!m_label) {
+    m_label = new QLabel(parentWidget());
+    m_label->setBuddy(this);
+    m_label->setFont(m_labelFont);
+    m_label->setEnabled(isEnabled() || m_labelAlwaysEnabled);
+  }
+  m_label->setText(caption);
+  m_label->adjustSize();
+  PlaceLabel();
+}
+
+void TAdvEdit::SetLabelPosition(TLabelPosition p) {
+  m_labelPosition = p;
+  PlaceLabel();
+}
+
+void TAdvEdit::SetLabelMargin(int px) {
+  m_labelMargin = px;
+  PlaceLabel();
+}
+
+void TAdvEdit::SetLabelFont(const QFont& f) {
+  m_labelFont = f;
+  if (m_label) {
+    m_label->setFont(f);
+    m_label->adjustSize();
+  }
+  PlaceLabel();
+}
+
+void TAdvEdit::SetLabelTransparent(bool on) {
+  m_labelTransparent = on;
+  PlaceLabel();
+}
+
+void TAdvEdit::SetLabelAlwaysEnabled(bool on) {
+  m_labelAlwaysEnabled = on;
+  if (on && m_label) m_label->setEnabled(true);
+  update();
+}
+
+void TAdvEdit::PlaceLabel() {
+  if (!m_label) return;
+  m_label->setAutoFillBackground(!m_labelTransparent);
+  QFont f = m_labelFont;
+  if (m_focusLabel && hasFocus()) f.setBold(true);
+  m_label->setFont(f);
+  m_label->adjustSize();
+  const int captionWidth = m_label->fontMetrics().horizontalAdvance(m_label->text());
+  m_label->move(LabelTopLeft(m_labelPosition, geometry(), m_label->size(), captionWidth, m_labelMargin));
+  m_label->setVisible(isVisibleTo(parentWidget()) || (parentWidget() == nullptr && isVisible()));
+}
+
+void TAdvEdit::setVisible(bool visible) {
+  QLineEdit::setVisible(visible);
+  if (m_label) m_label->setVisible(visible);
+}
+
+void TAdvEdit::moveEvent(QMoveEvent* e) {
+  QLineEdit::moveEvent(e);
+  PlaceLabel();
+}
+
+void TAdvEdit::resizeEvent(QResizeEvent* e) {
+  QLineEdit::resizeEvent(e);
+  PlaceLabel();
+}
+
+// ---- persistence -------------------------------------------------------------------------
+
+void TAdvEdit::RestoreText() {
+  if (!m_persistence.Enable()) return;
+  const QString stored = ReadStoredText(m_persistence, objectName());
+  if (stored != kNoStoredValue) QLineEdit::setText(stored);
+}
+
+void TAdvEdit::StoreText() {
+  if (!m_persistence.Enable()) return;
+  WriteStoredText(m_persistence, objectName(), m_s.prefix + Text() + m_s.suffix);
+}
+
+// ---- drag and drop -----------------------------------------------------------------------
+
+void TAdvEdit::SetOleDropTarget(bool on) {
+  if (on == OleDropTarget()) return;
+  if (on) m_dropTarget = std::make_unique<TEditDropTarget>(this);
+  else m_dropTarget.reset();
+  setAcceptDrops(on);
+}
+
+Qt::DropAction TAdvEdit::StartDrag(QMimeData* data, Qt::DropActions allowed) {
+  auto* drag = new QDrag(this);
+  drag->setMimeData(data);
+  TAEDropSource source;
+  connect(drag, &QDrag::actionChanged, this, [&source](Qt::DropAction a) { source.Feedback(a); });
+  const Qt::DropAction result = drag->exec(allowed, Qt::MoveAction);
+  return source.Finish(result);
+}
+
+void TAdvEdit::SetDropCaret(const QPoint& pos) {
+  if (pos == m_dropCaret) return;
+  m_dropCaret = pos;
+  update();
+}
+
+void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
+  if (!m_dropTarget) return QLineEdit::dragEnterEvent(e);
+  const Qt::DropAction effect = m_dropTarget->DragEnter(e->mimeData(), e->modifiers());
+  e->setDropAction(effect);
+  if (effect == Qt::IgnoreAction) e->ignore();
+  else e->accept();
+}
+
+void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
+  if (!m_dropTarget) return QLineEdit::dragMoveEvent(e);
+  const Qt::DropAction effect = m_dropTarget->DragOver(e->position().toPoint(), e->modifiers());
+  e->setDropAction(effect);
+  if (effect == Qt::IgnoreAction) e->ignore();
+  else e->accept();
+}
+
+void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
+  if (!m_dropTarget) return QLineEdit::dragLeaveEvent(e);
+  m_dropTarget->DragLeave();
+  SetDropCaret(QPoint(-1, -1));
+}
+
+void TAdvEdit::dropEvent(QDropEvent* e) {
+  if (!m_dropTarget) return QLineEdit::dropEvent(e);
+  const Qt::DropAction effect = m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());
+  e->setDropAction(effect);
+  if (effect == Qt::IgnoreAction) e->ignore();
+  else e->accept();
+}
+
+void TAdvEdit::InsertDroppedText(const QPoint& pt, QString text) {
+  const int cr = text.indexOf(QLatin1Char('\r'));
+  if (cr >= 0) text.truncate(cr);
+  const int lf = text.indexOf(QLatin1Char('\n'));
+  if (lf >= 0) text.truncate(lf);
+  TEditBox box = CurrentBox();
+  if (m_draggingFromSelf) {
+    const int index = cursorPositionAt(pt);
+    if (index >= box.SelStart() && index <= box.SelEnd()) return;
+    if (!(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier)) {
+      box.text.remove(box.SelStart(), box.SelLength());
+      box.SetCaret(box.SelStart());
+      ApplyBox(box, TFilterResult{}, true);
+    }
+  }
+  SetDropCaret(QPoint(-1, -1));
+  setCursorPosition(cursorPositionAt(pt));
+  insert(text);
+  update();
+}
+
+void TEditDropTarget::DropText(const QPoint& pt, const QString& text) { m_edit->InsertDroppedText(pt, text); }
+
+void TEditDropTarget::DragMoved(const QPoint& pt, bool&) {
+  m_edit->SetDropCaret(m_edit->CharPos(m_edit->cursorPositionAt(pt)));
 }

@@ -5,16 +5,39 @@
 // AdvEditValue and AdvEditFilter; this class feeds them Qt's events.
 #pragma once
 
+#include "AdvEdDD.h"
 #include "AdvEditFilter.h"
+#include "AdvEditLabel.h"
+#include "AdvEditStore.h"
 #include "AdvEditValue.h"
 
 #include <QColor>
+#include <QFont>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPoint>
+#include <QPointer>
 
 #include <functional>
+#include <memory>
+
 
 class QMenu;
+class TAdvEdit;
+
+// The drop target of one field: the drop caret follows the mouse, and
+// dropped text goes in at the character under it.
+class TEditDropTarget : public TAEDropTarget {
+ public:
+  explicit TEditDropTarget(TAdvEdit* edit) : m_edit(edit) {}
+
+ protected:
+  void DropText(const QPoint& pt, const QString& text) override;
+  void DragMoved(const QPoint& pt, bool& allow) override;
+
+ private:
+  TAdvEdit* m_edit;
+};
 
 enum TEditAlign { eaLeft, eaRight, eaDefault, eaCenter };
 
@@ -153,6 +176,40 @@ class TAdvEdit : public QLineEdit {
   // Top-left pixel position of character `index` of the shown text.
   QPoint CharPos(int index) const;
 
+  // Attached caption label, created by the first caption write.
+  QString LabelCaption() const;
+  void SetLabelCaption(const QString& caption);
+  QLabel* Label() const { return m_label; }
+  TLabelPosition LabelPosition() const { return m_labelPosition; }
+  void SetLabelPosition(TLabelPosition p);
+  int LabelMargin() const { return m_labelMargin; }
+  void SetLabelMargin(int px);
+  QFont LabelFont() const { return m_labelFont; }
+  void SetLabelFont(const QFont& f);
+  bool LabelTransparent() const { return m_labelTransparent; }
+  void SetLabelTransparent(bool on);
+  bool LabelAlwaysEnabled() const { return m_labelAlwaysEnabled; }
+  void SetLabelAlwaysEnabled(bool on);
+  bool FocusLabel() const { return m_focusLabel; }
+  void SetFocusLabel(bool on) { m_focusLabel = on; }
+  void PlaceLabel();
+  void setVisible(bool visible) override;
+
+  // Storage of the shown text between runs, under the field's objectName().
+  TPersistence& Persistence() { return m_persistence; }
+  // Writes Prefix + Text + Suffix to the store when persistence is enabled.
+  void StoreText();
+
+  // Text drag and drop.
+  bool OleDropSource() const { return m_oleDropSource; }
+  void SetOleDropSource(bool on) { m_oleDropSource = on; }
+  bool OleDropTarget() const { return m_dropTarget != nullptr; }
+  void SetOleDropTarget(bool on);
+  // Drop caret position, (-1, -1) when there is none.
+  QPoint DropCaret() const { return m_dropCaret; }
+  bool DragPending() const { return m_dragPending; }
+  bool DraggingFromSelf() const { return m_draggingFromSelf; }
+
   // Events; an unset one is skipped.
   std::function<void(TAdvEdit*)> OnChange;
   std::function<void(TAdvEdit*, const QString& value, bool& isValid)> OnValueValidate;
@@ -174,8 +231,23 @@ class TAdvEdit : public QLineEdit {
   void changeEvent(QEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
   bool event(QEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void moveEvent(QMoveEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dragLeaveEvent(QDragLeaveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+  // Runs a drag of `data` and returns how it ended (IgnoreAction when it was
+  // cancelled). The platform's drag loop by default.
+  virtual Qt::DropAction StartDrag(QMimeData* data, Qt::DropActions allowed);
 
  private:
+  friend class TEditDropTarget;
+  void SetDropCaret(const QPoint& pos);
+  void RestoreText();
+  void InsertDroppedText(const QPoint& pt, QString text);
+
   TEditBox CurrentBox() const;
   // Copies a box back into the editor. Typed changes go in as one undoable
   // replacement of the part that differs; programmatic writes replace it all.
@@ -238,4 +310,20 @@ class TAdvEdit : public QLineEdit {
   bool m_urlLook = false;
   bool m_hintShowLargeText = false;
   bool m_mouseInside = false;
+
+  QPointer<QLabel> m_label;
+  TLabelPosition m_labelPosition = lpLeftTop;
+  int m_labelMargin = 4;
+  QFont m_labelFont;
+  bool m_labelTransparent = false;
+  bool m_labelAlwaysEnabled = false;
+  bool m_focusLabel = false;
+
+  TPersistence m_persistence;
+
+  bool m_oleDropSource = false;
+  std::unique_ptr<TEditDropTarget> m_dropTarget;
+  QPoint m_dropCaret{-1, -1};
+  bool m_dragPending = false;
+  bool m_draggingFromSelf = false;
 };
