@@ -13,7 +13,9 @@ Qt::DropAction DropEffect(bool acceptable, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TEnumFormats::HasText() const {
-  return m_data != nullptr && (m_data->hasFormat(kText16) || m_data->hasText());
+  // Qt reports a list of links as text too; only real text counts here.
+  return m_data != nullptr && (m_data->hasFormat(kText16) || m_data->hasFormat(kText8) ||
+                               m_data->hasFormat(QStringLiteral("text/plain;charset=utf-8")));
 }
 
 bool TEnumFormats::HasFiles() const {

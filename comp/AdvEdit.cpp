@@ -925,7 +925,11 @@ void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
 
 void TAdvEdit::dropEvent(QDropEvent* e) {
   if (!m_dropTarget) return QLineEdit::dropEvent(e);
-  const Qt::DropAction effect = m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());
+  m_dropDeclined = false;
+  Qt::DropAction effect = m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());
+  // Text dropped back onto its own selection stays where it is; reporting a
+  // move would make the drag source delete it.
+  if (m_dropDeclined) effect = Qt::IgnoreAction;
   e->setDropAction(effect);
   if (effect == Qt::IgnoreAction) e->ignore();
   else e->accept();
@@ -939,7 +943,10 @@ void TAdvEdit::InsertDroppedText(const QPoint& pt, QString text) {
   TEditBox box = CurrentBox();
   if (m_draggingFromSelf) {
     const int index = cursorPositionAt(pt);
-    if (index >= box.SelStart() && index <= box.SelEnd()) return;
+    if (index >= box.SelStart() && index <= box.SelEnd()) {
+      m_dropDeclined = true;
+      return;
+    }
     if (!(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier)) {
       box.text.remove(box.SelStart(), box.SelLength());
       box.SetCaret(box.SelStart());

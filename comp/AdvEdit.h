@@ -326,4 +326,5 @@ class TAdvEdit : public QLineEdit {
   QPoint m_dropCaret{-1, -1};
   bool m_dragPending = false;
   bool m_draggingFromSelf = false;
+  bool m_dropDeclined = false;  // the last drop landed on the field's own selection
 };
