@@ -41,7 +41,6 @@ constexpr uint32_t PowerUpSettleMs = 30;
 constexpr uint32_t ReleasePulseMs = 50;
 constexpr uint32_t EraseWaitMs = 50;
 constexpr uint32_t FlashSkipWaitMs = 1;
-constexpr uint32_t FlashNoPollWaitMs = 15;
 constexpr uint32_t FlashPollWaitMs = 1;
 constexpr uint32_t PageWriteWaitMs = 100;
 constexpr uint32_t EEpromWriteWaitMs = 10;
@@ -412,7 +411,7 @@ bool TAVRisp::WriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector) 
     SendInstruction(Selector != LowByteSel ? OpWriteFlashHigh : OpWriteFlashLow, HighByte(Address),
                     LowByte(Address), Value);
     if (Value == 0x7F) {
-        Sleep(FlashNoPollWaitMs);
+        Sleep(AVRDeviceTable[DeviceIndex_].UnpolledWriteMs);
         return true;
     }
     for (int read = 0; read < FlashPollReads; ++read) {
