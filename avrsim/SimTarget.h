@@ -38,6 +38,10 @@ struct SimFrame {
 // Every data-register write is one look at the pins; serial programming
 // behaves as the real part's: four-byte framing counted from RESET going
 // low, echo of the previous byte, timing limits on SCK, busy periods.
+// The echo is one 8-bit shift register, a byte-long delay of the bits the
+// part took in, so it shows 0x53 in step or not; whether the frames line up
+// shows only in the part's answers. The memories are saved to the state
+// folder whenever RESET goes high after a change, and on destruction.
 class SimTarget {
 public:
   // Throws std::invalid_argument when cfg.device names no known part or
