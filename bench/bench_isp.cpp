@@ -6,11 +6,16 @@
 //                                time per port access (target <= 50 ns)
 //   WriteToAvrRealSleeps/<part>  real sleeps on a real clock: wall time over
 //                                the sum of the waits the engine asked for
-//                                (target <= 1.03)
+//                                (target <= 1.03). The thread's timer slack
+//                                is set to 1 ns, as for a program that wants
+//                                precise millisecond waits; what the sleeps
+//                                overran all the same is reported apart, and
+//                                engine_over_waits leaves it out.
 #include "AVRisp.h"
 #include "avrsim/SimTarget.h"
 
 #include <benchmark/benchmark.h>
+#include <sys/prctl.h>
 
 #include <chrono>
 #include <ctime>
@@ -95,19 +100,28 @@ void WriteToAvr(benchmark::State& state, const std::string& device) {
 }
 
 void WriteToAvrRealSleeps(benchmark::State& state, const std::string& device) {
+    const int oldSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0);
     Rig rig(device, nullptr);
     TAVRisp& e = rig.engine;
-    double waitedMs = 0;
+    double waitedMs = 0, overrunS = 0;
+    uint64_t sleeps = 0;
     const TAVRisp::TSleepHook realSleep = e.SleepHook;
     e.SleepHook = [&](uint32_t ms) {
-        waitedMs += ms;
+        const auto t0 = std::chrono::steady_clock::now();
         realSleep(ms);
+        const double slept = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        waitedMs += ms;
+        overrunS += slept - ms / 1000.0;
+        ++sleeps;
     };
     rig.Identify();
 
-    double wall = 0, waits = 0;
+    double wall = 0, waits = 0, overrun = 0, count = 0;
     for (auto _ : state) {
         waitedMs = 0;
+        overrunS = 0;
+        sleeps = 0;
         const auto t0 = std::chrono::steady_clock::now();
         Check(e.EraseDevice(), "erase");
         Check(e.WriteFlash(0, e.FlashSize()), "write flash");
@@ -116,10 +130,17 @@ void WriteToAvrRealSleeps(benchmark::State& state, const std::string& device) {
         Check(e.VerifyEEprom(e.EEpromSize()), "verify eeprom");
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         waits += waitedMs / 1000.0;
+        overrun += overrunS;
+        count += static_cast<double>(sleeps);
     }
-    state.counters["wall_s"] = wall / static_cast<double>(state.iterations());
-    state.counters["required_waits_s"] = waits / static_cast<double>(state.iterations());
+    prctl(PR_SET_TIMERSLACK, oldSlack, 0, 0, 0);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["wall_s"] = wall / n;
+    state.counters["required_waits_s"] = waits / n;
+    state.counters["sleeps"] = count / n;
+    state.counters["sleep_overrun_us_each"] = overrun * 1e6 / count;
     state.counters["wall_over_waits"] = wall / waits;
+    state.counters["engine_over_waits"] = (wall - overrun) / waits;
 }
 
 const char* const Parts[] = {"ATmega32", "AT90S8515"};
