@@ -87,9 +87,11 @@ TEST_F(Program_, ProgramsAByteProgrammedPart) {
     auto r = Run("AT90S2313", "write '" + (Data / "count_2313.hex").string() + "'");
     ASSERT_EQ(r.code, 0) << r.output;
     const auto flash = FileBytes(state / "flash.bin");
-    const auto image = FileBytes(Data / "count_2313.bin");
+    auto image = FileBytes(Data / "count_2313.bin");
+    image.resize(120); // the binary image has one odd byte more than the HEX file
     ASSERT_EQ(flash.size(), 2048u);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + 120, flash.end(), [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(FileBytes(state / "eeprom.bin"), std::vector<uint8_t>(128, 0xFF));
 }
 
