@@ -1,0 +1,223 @@
+#include "IspCommand.h"
+
+#include "MemoryImage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+namespace cli {
+
+namespace {
+
+struct TVerbInfo {
+    const char* name;
+    TVerb verb;
+    std::size_t minArgs;
+    std::size_t maxArgs;
+};
+
+constexpr TVerbInfo Verbs[] = {
+    {"identify", TVerb::vbIdentify, 0, 0}, {"write", TVerb::vbWrite, 1, 2},
+    {"read", TVerb::vbRead, 1, 2},         {"verify", TVerb::vbVerify, 1, 2},
+    {"fuses", TVerb::vbFuses, 1, 3},       {"release", TVerb::vbRelease, 0, 0},
+};
+
+// Two hex digits at most, with or without a "0x" prefix.
+std::optional<uint8_t> ParseFuseByte(const std::string& text) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 2) return std::nullopt;
+    unsigned value = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return std::nullopt;
+        value = value * 16 + static_cast<unsigned>(d);
+    }
+    return static_cast<uint8_t>(value);
+}
+
+std::string Hex(unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
+
+const char* const FuseNames[] = {"low", "high", "extended"};
+
+// Loads the images to write or verify into the engine's buffers. Without an
+// EEPROM image the EEPROM buffer is erased, as the window does when its
+// EEPROM data box is unticked. A "too long" image is a warning; any other
+// refusal ends the command before the part is touched.
+bool LoadImages(const TCommandLine& command, TAVRisp& engine, std::ostream& err) {
+    const auto flashSize = static_cast<std::size_t>(engine.FlashSize());
+    const auto eepromSize = static_cast<std::size_t>(engine.EEpromSize());
+    auto flash = imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer);
+    if (!flash.message.empty()) {
+        err << "quillon-isp: " << command.files[0] << ": " << flash.message;
+        if (!flash.detail.empty()) err << " (" << flash.detail << ")";
+        err << '\n';
+    }
+    if (!flash.Accepted()) return false;
+    if (command.files.size() > 1) {
+        auto eeprom = imagefile::LoadEEpromImage(command.files[1], eepromSize, engine.EEpromBuffer);
+        if (!eeprom.message.empty()) {
+            err << "quillon-isp: " << command.files[1] << ": " << eeprom.message;
+            if (!eeprom.detail.empty()) err << " (" << eeprom.detail << ")";
+            err << '\n';
+        }
+        if (!eeprom.Accepted()) return false;
+    } else {
+        std::fill_n(engine.EEpromBuffer.begin(), eepromSize, uint8_t{0xFF});
+    }
+    return true;
+}
+
+bool SaveImages(const TCommandLine& command, TAVRisp& engine, bool eeprom, std::ostream& err) {
+    const std::string& name = command.files[eeprom ? 1 : 0];
+    const auto outcome =
+        eeprom ? imagefile::SaveEEpromImage(name, static_cast<std::size_t>(engine.EEpromSize()),
+                                            engine.EEpromBuffer)
+               : imagefile::SaveFlashImage(name, static_cast<std::size_t>(engine.FlashSize()),
+                                           engine.FlashBuffer);
+    if (!outcome.saved) err << "quillon-isp: " << name << ": " << outcome.message << '\n';
+    return outcome.saved;
+}
+
+int Failed(std::ostream& err, const std::string& why) {
+    err << "quillon-isp: " << why << '\n';
+    return ExitFailed;
+}
+
+int Identify(TAVRisp& engine, std::ostream& out) {
+    out << "Device: " << engine.AVRversion() << '\n'
+        << "Flash: " << engine.FlashSize() << " bytes (0x" << Hex(engine.FlashSize(), 4) << ")\n"
+        << "EEPROM: " << engine.EEpromSize() << " bytes (0x" << Hex(engine.EEpromSize(), 4)
+        << ")\n";
+    const uint8_t fuses[] = {engine.AVRlfb(), engine.AVRhfb(), engine.AVRefb()};
+    if (engine.AVRfuse() == 0) out << "Fuses: none\n";
+    for (int k = 0; k < engine.AVRfuse() && k < 3; ++k)
+        out << "Fuse " << FuseNames[k] << ": 0x" << Hex(fuses[k], 2) << '\n';
+    return ExitOk;
+}
+
+} // namespace
+
+std::string UsageText() {
+    return "usage: quillon-isp COMMAND [FILE...]\n"
+           "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
+           "  write FLASH [EEPROM]          erase, write Flash (and EEPROM, else fill it with\n"
+           "                                0xFF), verify both\n"
+           "  read FLASH_OUT [EEPROM_OUT]   read the memories and save them (.hex: Intel HEX)\n"
+           "  verify FLASH [EEPROM]         compare the part with the images\n"
+           "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
+           "  release                       release the part\n"
+           "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
+}
+
+std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                             std::string& error) {
+    if (args.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    const auto* info = std::find_if(std::begin(Verbs), std::end(Verbs),
+                                    [&](const TVerbInfo& v) { return args[0] == v.name; });
+    if (info == std::end(Verbs)) {
+        error = "unknown command '" + args[0] + "'";
+        return std::nullopt;
+    }
+    const std::size_t n = args.size() - 1;
+    if (n < info->minArgs || n > info->maxArgs) {
+        error = "wrong number of arguments for '" + args[0] + "'";
+        return std::nullopt;
+    }
+    TCommandLine command;
+    command.verb = info->verb;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (command.verb == TVerb::vbFuses) {
+            const auto value = ParseFuseByte(args[i]);
+            if (!value) {
+                error = "'" + args[i] + "' is not a fuse byte (one or two hex digits)";
+                return std::nullopt;
+            }
+            command.fuses.push_back(*value);
+        } else {
+            if (args[i].empty()) {
+                error = "empty file name";
+                return std::nullopt;
+            }
+            command.files.push_back(args[i]);
+        }
+    }
+    return command;
+}
+
+int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out,
+               std::ostream& err) {
+    if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
+    if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0)
+        return Failed(err, "Atmel AVR Device NOT found: the part on the cable is not one this "
+                           "tool can program");
+
+    switch (command.verb) {
+    case TVerb::vbIdentify:
+        return Identify(engine, out);
+
+    case TVerb::vbRelease:
+        engine.Release();
+        return ExitOk;
+
+    case TVerb::vbFuses: {
+        const std::size_t have = engine.AVRfuse();
+        if (have == 0) return Failed(err, engine.AVRversion() + " has no fuse bytes");
+        if (command.fuses.size() != have)
+            return Failed(err,
+                          engine.AVRversion() + " has " + std::to_string(have) +
+                              (have == 1 ? " fuse byte" : " fuse bytes") + "; give " +
+                              (have == 1 ? "LOW" : have == 2 ? "LOW HIGH" : "LOW HIGH EXTENDED"));
+        uint32_t values[3] = {0xFF, 0xFF, 0xFF};
+        std::copy(command.fuses.begin(), command.fuses.end(), values);
+        engine.WriteFuses(values[2], values[1], values[0]);
+        return ExitOk;
+    }
+
+    case TVerb::vbRead: {
+        if (!engine.ReadFlash(0, engine.FlashSize())) return Failed(err, "Flash read aborted");
+        if (!SaveImages(command, engine, false, err)) return ExitFailed;
+        if (command.files.size() > 1) {
+            if (!engine.ReadEEprom(0, engine.EEpromSize()))
+                return Failed(err, "EEPROM read aborted");
+            if (!SaveImages(command, engine, true, err)) return ExitFailed;
+        }
+        return ExitOk;
+    }
+
+    case TVerb::vbVerify: {
+        if (!LoadImages(command, engine, err)) return ExitFailed;
+        if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
+        if (command.files.size() > 1 && !engine.VerifyEEprom(engine.EEpromSize()))
+            return Failed(err, "Error in EEPROM");
+        return ExitOk;
+    }
+
+    case TVerb::vbWrite: {
+        if (!LoadImages(command, engine, err)) return ExitFailed;
+        if (!engine.EraseDevice()) return Failed(err, "Can NOT Erease AVR device.");
+        if (!engine.WriteFlash(0, engine.FlashSize())) return Failed(err, "Flash write aborted");
+        if (!engine.WriteEEprom(0, engine.EEpromSize()))
+            return Failed(err, "EEPROM write aborted");
+        if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
+        if (!engine.VerifyEEprom(engine.EEpromSize())) return Failed(err, "Error in EEPROM");
+        out << "AVR memory is OK\n";
+        return ExitOk;
+    }
+    }
+    return ExitFailed;
+}
+
+} // namespace cli

@@ -1,0 +1,44 @@
+// quillon-isp: the command-line programmer. One command line is parsed into a
+// TCommandLine, then run on an engine whose port the caller opens; every
+// command first identifies the part, as Init Device does in the window.
+#pragma once
+
+#include "AVRisp.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes of the program.
+inline constexpr int ExitOk = 0;
+inline constexpr int ExitFailed = 1;
+inline constexpr int ExitUsage = 2;
+
+enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease };
+
+struct TCommandLine {
+    TVerb verb = TVerb::vbIdentify;
+    // write, verify: images to load; read: files to save. [0] Flash, [1] EEPROM.
+    std::vector<std::string> files;
+    // fuses: low, high, extended, as many as were given.
+    std::vector<uint8_t> fuses;
+};
+
+// The usage text printed on wrong usage.
+std::string UsageText();
+
+// Parses the arguments after the program name. On wrong usage returns
+// nothing and says why in `error`.
+std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                             std::string& error);
+
+// Runs the command on `engine`, whose port is already open. Results go to
+// `out`; warnings and the reason of a failure go to `err`. Returns ExitOk or
+// ExitFailed.
+int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err);
+
+} // namespace cli

@@ -1,0 +1,29 @@
+// quillon-isp: programs, reads and verifies a part from the command line,
+// on the same engine, image files and port libraries as the window.
+#include "ConsoleDisplay.h"
+#include "IspCommand.h"
+
+#include <iostream>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto command = cli::ParseCommandLine(args, error);
+    if (!command) {
+        std::cerr << "quillon-isp: " << error << '\n' << cli::UsageText();
+        return cli::ExitUsage;
+    }
+
+    cli::TConsoleProgress progress(std::cerr, isatty(STDERR_FILENO) != 0);
+    cli::TConsoleStatus status(std::cout);
+    status.SetProgress(&progress);
+    TAVRisp engine;
+    engine.SetStatus(&status);
+    engine.SetProgress(&progress);
+    if (!engine.OpenPort()) {
+        std::cerr << "quillon-isp: the port library could not be opened (QUILLON_PORTIO)\n";
+        return cli::ExitFailed;
+    }
+    return cli::RunCommand(*command, engine, std::cout, std::cerr);
+}

@@ -1,0 +1,61 @@
+// The engine's only way to the parallel port: four entries of a port I/O
+// library, either resolved from a shared library loaded at run time or
+// supplied in process (a test wires them to a simulated part).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TPortEntries {
+    // Non-zero: port access granted.
+    std::function<int()> InitializeWinIo;
+    std::function<void()> ShutdownWinIo;
+    // Non-zero: success; the value's low 8 bits are the byte read.
+    std::function<int(uint16_t Port, uint32_t* Value, uint8_t Size)> GetPortVal;
+    // The result is not used.
+    std::function<int(uint16_t Port, uint32_t Value, uint8_t Size)> SetPortVal;
+
+    bool Complete() const {
+        return InitializeWinIo && ShutdownWinIo && GetPortVal && SetPortVal;
+    }
+};
+
+// Environment variable naming the port library: "lpt", "sim" or a path.
+inline constexpr const char* PortLibraryVariable = "QUILLON_PORTIO";
+
+// The files to try, in order, for a setting of QUILLON_PORTIO (null or empty
+// means "lpt"): the named library beside the executable first, then through
+// the normal search of the dynamic loader. A setting holding a '/' is a path
+// and is tried alone.
+std::vector<std::string> PortLibraryCandidates(const char* Setting, const std::string& ExeDir);
+
+// Folder of the running executable, from /proc/self/exe; empty when unknown.
+std::string ExecutableDir();
+
+// A loaded port I/O library. Unloaded on destruction.
+class TPortLibrary {
+public:
+    TPortLibrary() = default;
+    ~TPortLibrary();
+    TPortLibrary(const TPortLibrary&) = delete;
+    TPortLibrary& operator=(const TPortLibrary&) = delete;
+
+    // Loads the first candidate that the dynamic loader accepts. False when
+    // none could be loaded.
+    bool Load(const std::vector<std::string>& Candidates);
+    bool Loaded() const { return Handle_ != nullptr; }
+    // The file that was loaded, or the loader's last error when none was.
+    const std::string& Path() const { return Path_; }
+    const std::string& Error() const { return Error_; }
+
+    // The four entries resolved by name, in the order InitializeWinIo,
+    // ShutdownWinIo, GetPortVal, SetPortVal; a missing one stays empty.
+    TPortEntries Resolve() const;
+
+private:
+    void* Handle_ = nullptr;
+    std::string Path_;
+    std::string Error_;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+/* The four entries every port I/O library exports with C linkage. The
+   programmer loads one such library at run time and reaches the parallel
+   port only through it. */
+
+#include <stdint.h>
+
+#define PORTIO_EXPORT __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Non-zero when port access is granted. */
+PORTIO_EXPORT int InitializeWinIo(void);
+PORTIO_EXPORT void ShutdownWinIo(void);
+/* Non-zero on success; size must be 1 (one byte). */
+PORTIO_EXPORT int GetPortVal(uint16_t port, uint32_t* value, uint8_t size);
+PORTIO_EXPORT int SetPortVal(uint16_t port, uint32_t value, uint8_t size);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,226 @@
+// The command-line programmer run in process against a simulated part on a
+// virtual clock: each command's effect on the part, and its refusals.
+#include "IspCommand.h"
+
+#include "ConsoleDisplay.h"
+
+#include "MemoryImage.h"
+#include "avrsim/SimTarget.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path Data = QUILLON_TEST_DATA;
+
+std::vector<uint8_t> FileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The engine on a simulated part whose every wait only advances the part's clock.
+struct Cable {
+    explicit Cable(const std::string& device) {
+        avrsim::SimConfig cfg;
+        cfg.device = device;
+        sim = std::make_unique<avrsim::SimTarget>(cfg, &clock);
+        engine.SetStatus(&status);
+        engine.SleepHook = [this](uint32_t ms) { clock.Advance(std::chrono::milliseconds(ms)); };
+        TPortEntries e;
+        e.InitializeWinIo = [] { return 1; };
+        e.ShutdownWinIo = [] {};
+        e.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) { return sim->GetPortVal(p, v, s); };
+        e.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) { return sim->SetPortVal(p, v, s); };
+        EXPECT_TRUE(engine.OpenPort(std::move(e)));
+    }
+
+    int Run(const std::vector<std::string>& args) {
+        out.str({});
+        err.str({});
+        std::string error;
+        const auto command = cli::ParseCommandLine(args, error);
+        EXPECT_TRUE(command) << error;
+        if (!command) return cli::ExitUsage;
+        return cli::RunCommand(*command, engine, out, err);
+    }
+
+    std::ostringstream out, err;
+    cli::TConsoleStatus status{out};
+    avrsim::VirtualClock clock;
+    std::unique_ptr<avrsim::SimTarget> sim;
+    TAVRisp engine;
+};
+
+// The part's Flash compared with an image file: the image's bytes, and
+// erased bytes beyond it.
+void ExpectFlashHolds(const avrsim::SimTarget& sim, const std::vector<uint8_t>& image) {
+    ASSERT_LE(image.size(), sim.Flash().size());
+    for (std::size_t i = 0; i < sim.Flash().size(); ++i) {
+        const uint8_t want = i < image.size() ? image[i] : 0xFF;
+        ASSERT_EQ(sim.Flash()[i], want) << "at byte 0x" << std::hex << i;
+    }
+}
+
+TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
+    std::string error;
+    auto w = cli::ParseCommandLine({"write", "a.hex", "b.bin"}, error);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->verb, cli::TVerb::vbWrite);
+    EXPECT_EQ(w->files, (std::vector<std::string>{"a.hex", "b.bin"}));
+
+    auto f = cli::ParseCommandLine({"fuses", "e1", "0x99", "F"}, error);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->fuses, (std::vector<uint8_t>{0xE1, 0x99, 0x0F}));
+
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"program", "a.hex"},
+        {"write"},
+        {"write", "a", "b", "c"},
+        {"identify", "extra"},
+        {"fuses"},
+        {"fuses", "1", "2", "3", "4"},
+        {"fuses", "100"},
+        {"fuses", "0x"},
+        {"fuses", "G1"},
+        {"read", ""},
+    };
+    for (const auto& args : wrong) {
+        error.clear();
+        EXPECT_FALSE(cli::ParseCommandLine(args, error)) << (args.empty() ? "" : args[0]);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CommandLine, IdentifyPrintsTheDeviceAndItsFuses) {
+    Cable c("ATmega32");
+    c.sim->SetFuses(0xE1, 0x99, 0xFF);
+    ASSERT_EQ(c.Run({"identify"}), cli::ExitOk);
+    EXPECT_NE(c.out.str().find("Device: ATmega32\n"), std::string::npos) << c.out.str();
+    EXPECT_NE(c.out.str().find("Flash: 32768 bytes (0x8000)"), std::string::npos);
+    EXPECT_NE(c.out.str().find("EEPROM: 1024 bytes (0x0400)"), std::string::npos);
+    EXPECT_NE(c.out.str().find("Fuse low: 0xE1\nFuse high: 0x99\n"), std::string::npos);
+    EXPECT_EQ(c.out.str().find("Fuse extended"), std::string::npos);
+}
+
+TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
+    Cable none("none");
+    EXPECT_EQ(none.Run({"identify"}), cli::ExitFailed);
+    EXPECT_NE(none.out.str().find("Atmel Device NOT found"), std::string::npos);
+    EXPECT_NE(none.err.str().find("Atmel Device NOT found"), std::string::npos);
+
+    Cable foreign("ATmega8");
+    EXPECT_EQ(foreign.Run({"read", "unused.bin"}), cli::ExitFailed);
+    EXPECT_NE(foreign.err.str().find("Atmel AVR Device NOT found"), std::string::npos);
+    EXPECT_FALSE(fs::exists("unused.bin"));
+}
+
+TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
+    Cable c("ATmega16");
+    ASSERT_EQ(c.Run({"write", (Data / "blink_m16.hex").string(), (Data / "blink_m16_ee.bin").string()}),
+              cli::ExitOk)
+        << c.err.str();
+    EXPECT_NE(c.out.str().find("AVR memory is OK"), std::string::npos);
+    ExpectFlashHolds(*c.sim, FileBytes(Data / "blink_m16.bin"));
+    const auto ee = FileBytes(Data / "blink_m16_ee.bin");
+    ASSERT_FALSE(ee.empty());
+    for (std::size_t j = 0; j < c.sim->Eeprom().size(); ++j)
+        ASSERT_EQ(c.sim->Eeprom()[j], j < ee.size() ? ee[j] : 0xFF) << j;
+
+    EXPECT_EQ(c.Run({"verify", (Data / "blink_m16.bin").string()}), cli::ExitOk) << c.err.str();
+
+    const fs::path dir = fs::temp_directory_path() / "quillon-cli-read";
+    fs::create_directories(dir);
+    ASSERT_EQ(c.Run({"read", (dir / "f.bin").string(), (dir / "e.hex").string()}), cli::ExitOk);
+    EXPECT_EQ(FileBytes(dir / "f.bin"), std::vector<uint8_t>(c.sim->Flash().begin(), c.sim->Flash().end()));
+    std::array<uint8_t, 512> back{};
+    const auto loaded = imagefile::LoadEEpromImage(dir / "e.hex", back.size(), back);
+    EXPECT_TRUE(loaded.Accepted());
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), c.sim->Eeprom().begin()));
+    fs::remove_all(dir);
+}
+
+TEST(CommandLine, WriteWithoutEEpromImageErasesTheEEpromAndVerifiesIt) {
+    Cable c("AT90S2313");
+    std::vector<uint8_t> old(128, 0x11);
+    c.sim->SetEeprom(old);
+    ASSERT_EQ(c.Run({"write", (Data / "count_2313_lf.hex").string()}), cli::ExitOk) << c.err.str();
+    // The binary image has one odd byte more than the HEX file.
+    auto image = FileBytes(Data / "count_2313.bin");
+    image.resize(120);
+    ExpectFlashHolds(*c.sim, image);
+    for (uint8_t b : c.sim->Eeprom()) ASSERT_EQ(b, 0xFF);
+}
+
+TEST(CommandLine, VerifyReportsADifferingPart) {
+    Cable c("ATmega16");
+    ASSERT_EQ(c.Run({"write", (Data / "blink_m16.bin").string()}), cli::ExitOk);
+    auto flash = FileBytes(Data / "blink_m16.bin");
+    flash[6] ^= 0x01;
+    c.sim->SetFlash(flash);
+    EXPECT_EQ(c.Run({"verify", (Data / "blink_m16.bin").string()}), cli::ExitFailed);
+    EXPECT_NE(c.out.str().find("Flash error at word address 0x0003"), std::string::npos) << c.out.str();
+    EXPECT_NE(c.err.str().find("Error in Flash"), std::string::npos);
+}
+
+TEST(CommandLine, ARefusedImageEndsTheCommandBeforeThePartIsErased) {
+    Cable c("ATmega16");
+    std::vector<uint8_t> program(200, 0x5A);
+    c.sim->SetFlash(program);
+    const fs::path bad = fs::temp_directory_path() / "quillon-cli-bad.hex";
+    std::ofstream(bad) << ":0200000001FF\n"; // wrong checksum
+    EXPECT_EQ(c.Run({"write", bad.string()}), cli::ExitFailed);
+    EXPECT_NE(c.err.str().find("HEX file error or file too long"), std::string::npos);
+    EXPECT_EQ(c.Run({"write", "/nonexistent/flash.bin"}), cli::ExitFailed);
+    EXPECT_NE(c.err.str().find("Flash file Error."), std::string::npos);
+    EXPECT_EQ(c.sim->Flash()[0], 0x5A);
+    fs::remove(bad);
+}
+
+TEST(CommandLine, ATooLongImageIsAWarningAndItsFirstPartIsWritten) {
+    Cable c("AT90S1200");
+    const fs::path big = fs::temp_directory_path() / "quillon-cli-big.bin";
+    std::vector<uint8_t> image(1100);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+    std::ofstream(big, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 1100);
+    ASSERT_EQ(c.Run({"write", big.string()}), cli::ExitOk) << c.err.str();
+    EXPECT_NE(c.err.str().find("Flash file too long"), std::string::npos);
+    image.resize(1024);
+    ExpectFlashHolds(*c.sim, image);
+    fs::remove(big);
+}
+
+TEST(CommandLine, FusesWritesTheBytesThePartHas) {
+    Cable m162("ATmega162");
+    EXPECT_EQ(m162.Run({"fuses", "E2", "D9", "F9"}), cli::ExitOk) << m162.err.str();
+    EXPECT_EQ(m162.sim->Fuses(), (std::array<uint8_t, 3>{0xE2, 0xD9, 0xF9}));
+    EXPECT_NE(m162.out.str().find("Fuse updated"), std::string::npos);
+
+    Cable m32("ATmega32");
+    EXPECT_EQ(m32.Run({"fuses", "E2"}), cli::ExitFailed);
+    EXPECT_NE(m32.err.str().find("give LOW HIGH"), std::string::npos);
+    EXPECT_EQ(m32.Run({"fuses", "E2", "89"}), cli::ExitOk);
+    EXPECT_EQ(m32.sim->Fuses()[0], 0xE2);
+    EXPECT_EQ(m32.sim->Fuses()[1], 0x89);
+
+    Cable s8515("AT90S8515");
+    EXPECT_EQ(s8515.Run({"fuses", "E2"}), cli::ExitFailed);
+    EXPECT_NE(s8515.err.str().find("has no fuse bytes"), std::string::npos);
+}
+
+TEST(CommandLine, ReleaseLeavesThePartRunning) {
+    Cable c("ATmega16");
+    ASSERT_EQ(c.Run({"release"}), cli::ExitOk);
+    EXPECT_FALSE(c.sim->Armed());
+    EXPECT_NE(c.out.str().find("AVR device released"), std::string::npos);
+}
+
+} // namespace

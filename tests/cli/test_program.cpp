@@ -1,0 +1,112 @@
+// quillon-isp as a user runs it: the built program on the simulated part of
+// the port library, whose memories are kept in a state folder between runs.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path Data = QUILLON_TEST_DATA;
+const fs::path Program = fs::path(QUILLON_BIN_DIR) / "quillon-isp";
+
+std::vector<uint8_t> FileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Result {
+    int code = -1;
+    std::string output; // standard output and standard error together
+};
+
+class Program_ : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state = fs::temp_directory_path() /
+                ("quillon-isp-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(state);
+        fs::create_directories(state);
+    }
+    void TearDown() override { fs::remove_all(state); }
+
+    Result Run(const std::string& device, const std::string& args) {
+        const std::string cmd = "cd '" + state.string() + "' && QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" +
+                                device + " QUILLON_SIM_STATE='" + state.string() + "' '" +
+                                Program.string() + "' " + args + " 2>&1";
+        Result r;
+        FILE* p = popen(cmd.c_str(), "r");
+        if (!p) return r;
+        std::array<char, 4096> buf;
+        std::size_t n;
+        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
+        const int status = pclose(p);
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+
+    fs::path state;
+};
+
+TEST_F(Program_, ProgramsAPagedPartAndKeepsItBetweenRuns) {
+    auto r = Run("ATmega16", "write '" + (Data / "blink_m16_lf.hex").string() + "' '" +
+                                 (Data / "blink_m16_ee.hex").string() + "'");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("Atmel AVR Device found"), std::string::npos);
+    EXPECT_NE(r.output.find("Writting data to Flash memory"), std::string::npos);
+    EXPECT_NE(r.output.find("AVR memory is OK"), std::string::npos);
+
+    auto flash = FileBytes(state / "flash.bin");
+    const auto image = FileBytes(Data / "blink_m16.bin");
+    ASSERT_EQ(flash.size(), 16384u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + static_cast<std::ptrdiff_t>(image.size()), flash.end(),
+                            [](uint8_t b) { return b == 0xFF; }));
+    const auto ee = FileBytes(Data / "blink_m16_ee.bin");
+    const auto partEE = FileBytes(state / "eeprom.bin");
+    ASSERT_EQ(partEE.size(), 512u);
+    EXPECT_TRUE(std::equal(ee.begin(), ee.end(), partEE.begin()));
+
+    // A later run meets the same chip: it verifies, and reads back what was written.
+    r = Run("ATmega16", "verify '" + (Data / "blink_m16.bin").string() + "' '" +
+                            (Data / "blink_m16_ee.bin").string() + "'");
+    EXPECT_EQ(r.code, 0) << r.output;
+    r = Run("ATmega16", "read back.hex");
+    ASSERT_EQ(r.code, 0) << r.output;
+    r = Run("ATmega16", "verify back.hex");
+    EXPECT_EQ(r.code, 0) << r.output;
+}
+
+TEST_F(Program_, ProgramsAByteProgrammedPart) {
+    auto r = Run("AT90S2313", "write '" + (Data / "count_2313.hex").string() + "'");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const auto flash = FileBytes(state / "flash.bin");
+    auto image = FileBytes(Data / "count_2313.bin");
+    image.resize(120); // the binary image has one odd byte more than the HEX file
+    ASSERT_EQ(flash.size(), 2048u);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + 120, flash.end(), [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(FileBytes(state / "eeprom.bin"), std::vector<uint8_t>(128, 0xFF));
+}
+
+TEST_F(Program_, ExitCodesTellUsageFromFailure) {
+    auto r = Run("ATmega16", "frobnicate");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.output.find("usage: quillon-isp"), std::string::npos);
+
+    r = Run("none", "identify");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("Atmel Device NOT found"), std::string::npos);
+
+    r = Run("ATmega16", "verify missing.bin");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("Flash file Error."), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,364 @@
+// The engine's port layer, serial link and status/progress protocol, checked
+// on a bare cable whose registers the test controls.
+#include "AVRisp.h"
+#include "EngineHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+using harness::BareCable;
+using harness::EventLog;
+using harness::RecordingProgress;
+using harness::RecordingStatus;
+using harness::WireLog;
+
+namespace {
+
+constexpr uint8_t Sck = 1u << SckBit;
+constexpr uint8_t Mosi = 1u << MosiBit;
+constexpr uint8_t Reset = 1u << ResetBit;
+
+struct LinkTest : ::testing::Test {
+    // Declared before the engine: its destruction still calls the cable.
+    BareCable cable;
+    WireLog wire;
+    RecordingStatus status;
+    RecordingProgress progress;
+    EventLog events;
+    std::vector<uint32_t> waits;
+    std::unique_ptr<TAVRisp> engine = std::make_unique<TAVRisp>();
+
+    void SetUp() override {
+        engine->SetStatus(&status);
+        engine->SetProgress(&progress);
+        engine->SleepHook = [this](uint32_t ms) { waits.push_back(ms); };
+        events.Attach(*engine);
+    }
+    void Open() { ASSERT_TRUE(engine->OpenPort(cable.Entries())); }
+};
+
+TEST_F(LinkTest, NewEngineHasNoDeviceAndTouchesNoPort) {
+    TAVRisp fresh;
+    EXPECT_EQ(fresh.AVRversion(), "NONE");
+    EXPECT_EQ(fresh.FlashSize(), 0);
+    EXPECT_EQ(fresh.EEpromSize(), 0);
+    EXPECT_EQ(fresh.AVRfuse(), 0);
+    EXPECT_EQ(fresh.AVRlfb(), 0xFF);
+    EXPECT_EQ(fresh.AVRhfb(), 0xFF);
+    EXPECT_EQ(fresh.AVRefb(), 0x00);
+    EXPECT_EQ(fresh.SpeedFactor(), 1u);
+    EXPECT_FALSE(fresh.PortOpen());
+    EXPECT_EQ(fresh.PortBase(), 0x378u);
+    EXPECT_EQ(fresh.FlashBuffer.size(), 65536u);
+    EXPECT_EQ(fresh.EEpromBuffer.size(), 2048u);
+    for (uint32_t w : fresh.FlashBuffer) ASSERT_EQ(w, 0u);
+    for (uint8_t b : fresh.EEpromBuffer) ASSERT_EQ(b, 0u);
+}
+
+TEST_F(LinkTest, OpenPortGrantedShowsReadyAndResetsProgress) {
+    progress.position = 40;
+    EXPECT_TRUE(engine->OpenPort(cable.Entries()));
+    EXPECT_TRUE(engine->PortOpen());
+    EXPECT_EQ(status.text, "ISP interface is ready");
+    EXPECT_EQ(status.color, clNavy);
+    EXPECT_EQ(progress.position, 0);
+    EXPECT_EQ(events.text, "") << "opening the port fires no start or stop event";
+    EXPECT_TRUE(cable.dataWrites.empty()) << "opening leaves the lines as they are";
+    engine.reset();
+    EXPECT_EQ(cable.shutdowns, 1);
+}
+
+TEST_F(LinkTest, RefusedOrIncompleteLibraryLeavesPortClosedAndSilent) {
+    cable.initResult = 0;
+    EXPECT_FALSE(engine->OpenPort(cable.Entries()));
+    EXPECT_EQ(status.text, "ISP interface NOT initialised");
+    EXPECT_EQ(status.color, clRed);
+
+    // A library missing one entry is never asked for access.
+    BareCable partial;
+    bool initCalled = false;
+    TPortEntries entries = partial.Entries();
+    entries.InitializeWinIo = [&] {
+        initCalled = true;
+        return 1;
+    };
+    entries.SetPortVal = nullptr;
+    TAVRisp other;
+    other.SetStatus(&status);
+    EXPECT_FALSE(other.OpenPort(entries));
+    EXPECT_FALSE(initCalled);
+    EXPECT_EQ(status.text, "ISP interface NOT initialised");
+
+    // Every access is then a no-op that reads 0.
+    for (uint32_t address : {0x378u, 0x379u, 0x37Au, 0u, 0xFFFFu}) EXPECT_EQ(engine->ReadPort(address), 0);
+    engine->SetUpperLines();
+    engine->SendByte(0xFF);
+    cable.status = 0xFF;
+    EXPECT_EQ(engine->ReceiveByte(), 0x00);
+    EXPECT_TRUE(cable.dataWrites.empty());
+    EXPECT_EQ(cable.statusReads, 0u);
+    engine.reset();
+    EXPECT_EQ(cable.shutdowns, 0) << "a port never opened is not shut down";
+}
+
+TEST_F(LinkTest, ReadPortTakesLowByteAndReadsZeroOnFailure) {
+    Open();
+    cable.data = 0x5A;
+    EXPECT_EQ(engine->ReadPort(0x378), 0x5A);
+    EXPECT_EQ(engine->ReadPort(0x37B), 0x00) << "the library refuses this address";
+    engine->WritePort(0x378, 0xC3);
+    EXPECT_EQ(cable.data, 0xC3);
+}
+
+TEST_F(LinkTest, EachLinePrimitiveChangesOnlyItsOwnBits) {
+    Open();
+    struct Case {
+        void (TAVRisp::*op)();
+        uint8_t from, to;
+    };
+    const Case cases[] = {
+        {&TAVRisp::SetRESET, 0xF4, 0xF6},        {&TAVRisp::ClearUpperLines, 0xF6, 0x06},
+        {&TAVRisp::SetSCK, 0x00, Sck},           {&TAVRisp::ClearSCK, 0xFF, uint8_t(~Sck)},
+        {&TAVRisp::SetMOSI, 0x81, 0x81 | Mosi},  {&TAVRisp::ClearMOSI, 0xFF, uint8_t(~Mosi)},
+        {&TAVRisp::ClearRESET, 0xFF, uint8_t(~Reset)}, {&TAVRisp::SetUpperLines, 0x0B, 0xFB},
+    };
+    for (const Case& c : cases) {
+        cable.data = c.from;
+        cable.dataWrites.clear();
+        ((*engine).*(c.op))();
+        ASSERT_EQ(cable.dataWrites.size(), 1u);
+        EXPECT_EQ(cable.dataWrites[0], c.to) << "from " << int(c.from);
+    }
+}
+
+TEST_F(LinkTest, MisoIsStatusBitSixWithoutInversion) {
+    Open();
+    cable.status = 0x40;
+    EXPECT_TRUE(engine->GetMISO());
+    cable.status = 0xBF;
+    EXPECT_FALSE(engine->GetMISO());
+}
+
+TEST_F(LinkTest, SendByteShiftsMostSignificantBitFirstAndLeavesLinesLow) {
+    cable.data = 0xF0 | Sck | Mosi;
+    ASSERT_TRUE(engine->OpenPort(wire.Wrap(cable.Entries())));
+    engine->SendByte(0xA5);
+    EXPECT_EQ(wire.Text(), "A5");
+    EXPECT_EQ(cable.data, 0xF0) << "SCK and MOSI low, upper lines kept";
+
+    // MOSI level at each rising edge of SCK.
+    std::string bits;
+    uint8_t last = 0xF0;
+    for (uint8_t v : cable.dataWrites) {
+        if ((v & Sck) && !(last & Sck)) bits += (v & Mosi) ? '1' : '0';
+        last = v;
+    }
+    EXPECT_EQ(bits, "10100101");
+}
+
+TEST_F(LinkTest, ReceiveByteSamplesMisoBeforeEachRisingEdge) {
+    Open();
+    // A part shifting out 0x3C: its next bit appears after each falling edge.
+    const uint8_t answer = 0x3C;
+    int falls = 0;
+    uint8_t last = cable.data;
+    cable.miso = [&] {
+        for (std::size_t i = 0; i < cable.dataWrites.size(); ++i) {
+            const uint8_t v = cable.dataWrites[i];
+            if ((last & Sck) && !(v & Sck)) ++falls;
+            last = v;
+        }
+        cable.dataWrites.erase(cable.dataWrites.begin(), cable.dataWrites.end());
+        return falls < 8 && ((answer >> (7 - falls)) & 1) != 0;
+    };
+    EXPECT_EQ(engine->ReceiveByte(), answer);
+    EXPECT_EQ(cable.data & (Sck | Mosi), 0);
+
+    cable.miso = nullptr;
+    cable.status = 0x40;
+    cable.dataWrites.clear();
+    EXPECT_EQ(engine->ReceiveByte(), 0xFF);
+    for (uint8_t v : cable.dataWrites) EXPECT_EQ(v & Mosi, 0) << "MOSI is not touched while receiving";
+}
+
+TEST_F(LinkTest, BitClockIsPacedByStatusReadsTimesSpeedFactor) {
+    Open();
+    cable.status = 0x40; // empty cable: every byte reads 0xFF
+    // One failed attempt raises SpeedFactor to 11; the update event of the
+    // second attempt stops the identification there.
+    int updates = 0;
+    engine->OnUpdateEvent = [&](TAVRisp*) { return ++updates < 2; };
+    EXPECT_FALSE(engine->Identify());
+    ASSERT_EQ(engine->SpeedFactor(), 11u);
+
+    cable.statusReads = 0;
+    engine->Delay(2);
+    EXPECT_EQ(cable.statusReads, 22u);
+    cable.statusReads = 0;
+    engine->Delay(0);
+    EXPECT_EQ(cable.statusReads, 0u);
+
+    // SCK is high for two delay units and low for one before and one after.
+    cable.statusReads = 0;
+    cable.dataWrites.clear();
+    cable.statusReadsAtWrite.clear();
+    engine->ClockPulse();
+    ASSERT_EQ(cable.dataWrites.size(), 2u);
+    EXPECT_EQ(cable.dataWrites[0] & Sck, Sck);
+    EXPECT_EQ(cable.dataWrites[1] & Sck, 0);
+    EXPECT_EQ(cable.statusReadsAtWrite[0], 11u);
+    EXPECT_EQ(cable.statusReadsAtWrite[1] - cable.statusReadsAtWrite[0], 22u);
+    EXPECT_EQ(cable.statusReads, 44u);
+}
+
+TEST_F(LinkTest, ShowStatusColoursInformationNavyAndAnythingElseRed) {
+    engine->ShowStatus("a", skInformation);
+    EXPECT_EQ(status.color, 0x800000u);
+    for (uint8_t kind : {0, 2, 255}) {
+        status.color = 0;
+        engine->ShowStatus("b", kind);
+        EXPECT_EQ(status.color, 0x0000FFu);
+        EXPECT_EQ(status.text, "b");
+    }
+    TAVRisp bare; // no panel attached: nothing to show, nothing breaks
+    bare.ShowStatus("c", skError);
+}
+
+TEST_F(LinkTest, ProgressProtocolCountsStepsAndReportsAbortPosition) {
+    progress.position = 50;
+    engine->StartProgress(0);
+    EXPECT_EQ(events.text, "") << "no steps, no start event";
+    EXPECT_EQ(progress.position, 0);
+
+    progress.min = 3;
+    engine->StartProgress(10);
+    EXPECT_EQ(events.text, "start");
+    EXPECT_EQ(progress.max, 10);
+    EXPECT_EQ(progress.position, 3) << "back to the minimum, wherever that is";
+    EXPECT_TRUE(engine->StepProgress()) << "an empty update event counts as true";
+    EXPECT_EQ(progress.position, 4);
+
+    bool keepGoing = false;
+    engine->OnUpdateEvent = [&](TAVRisp* sender) {
+        EXPECT_EQ(sender, engine.get());
+        return keepGoing;
+    };
+    EXPECT_FALSE(engine->StepProgress());
+    EXPECT_EQ(events.text, "start stop");
+    EXPECT_EQ(status.text, "Operation aborted at address 0x0005");
+    EXPECT_EQ(status.color, clRed);
+
+    // Abort() requested from inside the update event stops the next step.
+    keepGoing = true;
+    engine->OnUpdateEvent = [&](TAVRisp* sender) {
+        sender->Abort();
+        return true;
+    };
+    EXPECT_FALSE(engine->StepProgress());
+    EXPECT_EQ(engine->AbortRequest(), 0) << "the stop clears the request";
+
+    // A request made while nothing runs is cleared by the next start.
+    engine->OnUpdateEvent = nullptr;
+    engine->Abort();
+    engine->StartProgress(2);
+    EXPECT_TRUE(engine->StepProgress());
+
+    // Without a progress bar the position reported is 0.
+    engine->SetProgress(nullptr);
+    engine->Abort();
+    EXPECT_FALSE(engine->StepProgress());
+    EXPECT_EQ(status.text, "Operation aborted at address 0x0000");
+}
+
+TEST_F(LinkTest, OperationsWithoutStepsStillStopAndSucceed) {
+    Open();
+    EXPECT_TRUE(engine->WriteFlash(0, 0));
+    EXPECT_EQ(status.text, "Done");
+    EXPECT_TRUE(engine->VerifyFlash(0));
+    EXPECT_EQ(status.text, "Flash is OK");
+    EXPECT_TRUE(engine->VerifyEEprom(0));
+    EXPECT_EQ(status.text, "EEPROM is OK");
+    EXPECT_TRUE(engine->ReadEEprom(0, -5));
+    EXPECT_EQ(events.text, "stop stop stop stop");
+}
+
+TEST_F(LinkTest, RangesAreKeptInsideTheBuffers) {
+    Open();
+    int steps = 0;
+    engine->OnUpdateEvent = [&](TAVRisp*) {
+        ++steps;
+        return true;
+    };
+    EXPECT_TRUE(engine->ReadFlash(65530, 100));
+    EXPECT_EQ(steps, 6);
+    steps = 0;
+    EXPECT_TRUE(engine->ReadEEprom(2040, 100));
+    EXPECT_EQ(steps, 8);
+    steps = 0;
+    EXPECT_TRUE(engine->WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine->WriteFlash(-3, 10));
+    engine->FlashBuffer[65535] = 1; // the bare cable reads every word as 0x0000
+    EXPECT_FALSE(engine->VerifyFlash(1 << 30));
+    EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
+    EXPECT_EQ(status.text, "Flash error at word address 0xFFFF");
+}
+
+TEST(PortLibraryChoice, NamesResolveBesideTheExecutableFirst) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(PortLibraryCandidates(nullptr, "/opt/q"), (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("", "/opt/q"), (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("sim", "/opt/q"), (V{"/opt/q/libportio-sim.so", "libportio-sim.so"}));
+    EXPECT_EQ(PortLibraryCandidates("lpt", ""), (V{"libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("/x/my.so", "/opt/q"), (V{"/x/my.so"}));
+    EXPECT_EQ(PortLibraryCandidates("./my.so", "/opt/q"), (V{"./my.so"}));
+    EXPECT_EQ(PortLibraryCandidates("libother.so", "/opt/q"), (V{"/opt/q/libother.so", "libother.so"}));
+}
+
+TEST(PortLibraryChoice, ExecutableDirIsTheFolderOfThisTest) {
+    const std::string dir = ExecutableDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.front(), '/');
+    EXPECT_NE(dir.back(), '/');
+}
+
+// The variable is process-wide: restore it whatever the test does.
+struct PortVariable {
+    explicit PortVariable(const char* value) {
+        if (const char* old = std::getenv(PortLibraryVariable)) saved = old, had = true;
+        setenv(PortLibraryVariable, value, 1);
+    }
+    ~PortVariable() {
+        if (had)
+            setenv(PortLibraryVariable, saved.c_str(), 1);
+        else
+            unsetenv(PortLibraryVariable);
+    }
+    std::string saved;
+    bool had = false;
+};
+
+TEST(PortLibraryLoading, MissingLibraryLeavesInterfaceUninitialised) {
+    PortVariable var("/nonexistent/libportio-none.so");
+    RecordingStatus status;
+    TAVRisp engine;
+    engine.SetStatus(&status);
+    EXPECT_FALSE(engine.OpenPort());
+    EXPECT_FALSE(engine.PortOpen());
+    EXPECT_EQ(status.text, "ISP interface NOT initialised");
+    EXPECT_EQ(status.color, clRed);
+    EXPECT_EQ(engine.ReadPort(0x379), 0);
+}
+
+TEST(PortLibraryLoading, LibraryWithoutTheEntriesIsRefused) {
+    PortVariable var("libm.so.6"); // loads, but exports none of the four entries
+    RecordingStatus status;
+    TAVRisp engine;
+    engine.SetStatus(&status);
+    EXPECT_FALSE(engine.OpenPort());
+    EXPECT_EQ(engine.PortLibraryPath(), "libm.so.6");
+    EXPECT_EQ(status.text, "ISP interface NOT initialised");
+}
+
+} // namespace

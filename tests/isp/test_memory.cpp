@@ -1,0 +1,313 @@
+// Erase, Flash and EEPROM transfers, verification, abort and fuse writes
+// against the simulated part, and the exact instructions and waits the
+// engine puts on the wire for them.
+#include "SimHarness.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using harness::SimBench;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+// --------------------------------------------------------- every part ----
+
+class TransferEachPart : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
+    SimBench b(GetParam(), 1000000, false);
+    std::vector<uint8_t> junk(b.sim->Flash().size(), 0x5A);
+    b.sim->SetFlash(junk);
+    ASSERT_TRUE(b.Identify());
+
+    ASSERT_TRUE(b.engine->EraseDevice()) << "the part answers programming enable after the erase";
+    EXPECT_EQ(b.status.text, "Clear AVR memory");
+    EXPECT_TRUE(std::all_of(b.sim->Flash().begin(), b.sim->Flash().end(), [](uint8_t v) { return v == 0xFF; }));
+
+    b.FillBuffers(11);
+    const int32_t flash = b.engine->FlashSize(), eeprom = b.engine->EEpromSize();
+    b.events.text.clear();
+    ASSERT_TRUE(b.engine->WriteFlash(0, flash));
+    EXPECT_EQ(b.status.text, "Done");
+    EXPECT_EQ(b.progress.position, flash / 2);
+    ASSERT_EQ(b.PartFlashWords(), b.BufferWords());
+    ASSERT_TRUE(b.engine->WriteEEprom(0, eeprom));
+    ASSERT_EQ(b.PartEEprom(), b.BufferEEprom());
+
+    ASSERT_TRUE(b.engine->VerifyFlash(flash));
+    EXPECT_EQ(b.status.text, "Flash is OK");
+    EXPECT_EQ(b.status.color, clNavy);
+    ASSERT_TRUE(b.engine->VerifyEEprom(eeprom));
+    EXPECT_EQ(b.status.text, "EEPROM is OK");
+    EXPECT_EQ(b.events.text, "start stop start stop start stop start stop");
+
+    const std::vector<uint32_t> written = b.BufferWords();
+    const std::vector<uint8_t> writtenEE = b.BufferEEprom();
+    b.engine->FlashBuffer.fill(0);
+    b.engine->EEpromBuffer.fill(0);
+    ASSERT_TRUE(b.engine->ReadFlash(0, flash));
+    EXPECT_EQ(b.status.text, "Done");
+    ASSERT_TRUE(b.engine->ReadEEprom(0, eeprom));
+    EXPECT_EQ(b.BufferWords(), written);
+    EXPECT_EQ(b.BufferEEprom(), writtenEE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart, ::testing::ValuesIn(harness::CataloguePartNames()),
+                         [](const auto& info) { return info.param; });
+
+// ---------------------------------------------------------- mismatches ----
+
+struct Identified : ::testing::Test {
+    void Prepare(const std::string& device, bool logWire = true) {
+        b = std::make_unique<SimBench>(device, 1000000, logWire);
+        ASSERT_TRUE(b->Identify());
+        ASSERT_TRUE(b->engine->EraseDevice());
+        b->FillBuffers(5);
+        b->events.text.clear();
+    }
+    TAVRisp& engine() { return *b->engine; }
+    std::unique_ptr<SimBench> b;
+};
+
+TEST_F(Identified, VerificationReportsTheHighestDifferingAddress) {
+    Prepare("ATmega16", false);
+    ASSERT_TRUE(engine().WriteFlash(0, engine().FlashSize()));
+    ASSERT_TRUE(engine().WriteEEprom(0, engine().EEpromSize()));
+    engine().FlashBuffer[0x0005] ^= 0x0100;
+    engine().FlashBuffer[0x1234] ^= 0x0001;
+    engine().EEpromBuffer[0x0003] ^= 0x10;
+    engine().EEpromBuffer[0x01FF] ^= 0x80;
+    b->events.text.clear();
+
+    EXPECT_FALSE(engine().VerifyFlash(engine().FlashSize()));
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x1234");
+    EXPECT_EQ(b->status.color, clRed);
+    EXPECT_EQ(b->progress.position, 8192 - 0x1234) << "counts up while the addresses count down";
+    EXPECT_FALSE(engine().VerifyEEprom(engine().EEpromSize()));
+    EXPECT_EQ(b->status.text, "EEPROM error at byte address 0x01FF");
+    EXPECT_EQ(b->events.text, "start stop start stop");
+
+    // A buffer entry with bits above the word never matches.
+    engine().FlashBuffer[0x1234] ^= 0x0001;
+    engine().FlashBuffer[0x0005] ^= 0x0100;
+    engine().FlashBuffer[0x0002] |= 0x10000;
+    EXPECT_FALSE(engine().VerifyFlash(engine().FlashSize()));
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x0002");
+}
+
+// --------------------------------------------------------------- abort ----
+
+TEST_F(Identified, AbortedPagedWriteLeavesThePageItStoppedInUnwritten) {
+    Prepare("ATmega32");
+    int steps = 0;
+    engine().OnUpdateEvent = [&](TAVRisp*) { return ++steps < 100; };
+    EXPECT_FALSE(engine().WriteFlash(0, engine().FlashSize()));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0064");
+    EXPECT_EQ(b->status.color, clRed);
+    EXPECT_EQ(b->events.text, "start stop");
+    const std::vector<uint32_t> part = b->PartFlashWords();
+    for (uint32_t w = 0; w < 64; ++w) ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
+    for (uint32_t w = 64; w < part.size(); ++w) ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
+}
+
+TEST_F(Identified, AbortedByteWriteStopsBeforeTheNextWord) {
+    Prepare("AT90S8515");
+    int steps = 0;
+    engine().OnUpdateEvent = [&](TAVRisp* sender) {
+        if (++steps == 21) sender->Abort();
+        return true;
+    };
+    EXPECT_FALSE(engine().WriteFlash(0, engine().FlashSize()));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0015");
+    EXPECT_EQ(b->events.text, "start stop");
+    const std::vector<uint32_t> part = b->PartFlashWords();
+    for (uint32_t w = 0; w < 20; ++w) ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
+    for (uint32_t w = 20; w < part.size(); ++w) ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
+}
+
+TEST_F(Identified, AbortedEEpromWriteAndReadsKeepWhatWasDone) {
+    Prepare("ATmega16");
+    int steps = 0;
+    engine().OnUpdateEvent = [&](TAVRisp*) { return ++steps < 7; };
+    EXPECT_FALSE(engine().WriteEEprom(0, engine().EEpromSize()));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
+    const std::vector<uint8_t> part = b->PartEEprom();
+    for (uint32_t a = 0; a < part.size(); ++a)
+        ASSERT_EQ(part[a], a < 6 ? engine().EEpromBuffer[a] : 0xFF) << "byte " << a;
+
+    // Reads stop the same way and leave the rest of the buffer alone.
+    const std::vector<uint8_t> partEE = b->PartEEprom();
+    engine().FlashBuffer.fill(0x1111);
+    engine().EEpromBuffer.fill(0x22);
+    steps = 0;
+    b->events.text.clear();
+    EXPECT_FALSE(engine().ReadFlash(0, 2 * 40));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
+    EXPECT_EQ(b->events.text, "start stop");
+    for (uint32_t a = 0; a < 20; ++a) ASSERT_EQ(engine().FlashBuffer[a], a < 6 ? 0xFFFFu : 0x1111u) << a;
+    steps = 0;
+    EXPECT_FALSE(engine().ReadEEprom(0, 40));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
+    for (uint32_t a = 0; a < 20; ++a) ASSERT_EQ(engine().EEpromBuffer[a], a < 6 ? partEE[a] : 0x22) << a;
+
+    // Verification too.
+    engine().FlashBuffer.fill(0xFFFF);
+    std::copy(partEE.begin(), partEE.end(), engine().EEpromBuffer.begin());
+    steps = 0;
+    EXPECT_FALSE(engine().VerifyFlash(2 * 50));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
+    steps = 0;
+    EXPECT_FALSE(engine().VerifyEEprom(50));
+    EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
+}
+
+// ----------------------------------------------------------- the wire ----
+
+TEST_F(Identified, PagedWriteSendsEachPageAfterItsLastWordWithItsWait) {
+    Prepare("ATmega16");
+    for (uint32_t w = 0; w < 128; ++w) engine().FlashBuffer[w] = 0x1100 + w;
+    b->wire.Clear();
+    ASSERT_TRUE(engine().WriteFlash(0, 256));
+    const std::string wire = b->wire.Text();
+    // Low byte before high byte, slots numbered within the page.
+    EXPECT_THAT(wire, StartsWith("40 00 00 00 48 00 00 11 40 00 01 01 48 00 01 11 40 00 02 02"));
+    EXPECT_THAT(wire, HasSubstr("40 00 3F 3F 48 00 3F 11 4C 00 00 11 ~100 40 00 00 40"));
+    EXPECT_THAT(wire, HasSubstr("40 00 3F 7F 48 00 3F 11 4C 00 40 11 ~100"));
+    EXPECT_EQ(std::count(b->wire.tokens.begin(), b->wire.tokens.end(), "~100"), 2);
+    EXPECT_EQ(b->wire.waitedMs, 200u);
+    EXPECT_EQ(b->wire.tokens.size(), 128u * 8 + 2 * 5) << "nothing else on the wire";
+}
+
+TEST_F(Identified, ByteProgrammedPartSkipsErasedBytesAndWaitsOutUnpollableOnes) {
+    // 0xFFFF: nothing sent, 1 ms for each byte. 0x7F12: the high byte 0x7F
+    // with a fixed wait at least as long as the part's longest write (it
+    // reads 0x7F while busy), then the low byte polled in 1 ms steps.
+    for (auto [device, wait] : {std::pair{"AT90S2313", 15u}, {"AT90S4414", 20u}}) {
+        Prepare(device);
+        engine().FlashBuffer[0x0010] = 0xFFFF;
+        engine().FlashBuffer[0x0011] = 0x7F12;
+        engine().FlashBuffer[0x0012] = 0x3456;
+        b->wire.Clear();
+        ASSERT_TRUE(engine().WriteFlash(0x10, 6));
+        const std::string wire = b->wire.Text();
+        EXPECT_THAT(wire, StartsWith("~1 ~1 48 00 11 7F ~" + std::to_string(wait) +
+                                     " 40 00 11 12 20 00 11 00 ~1 20 00 11 00"))
+            << device;
+        EXPECT_THAT(wire, HasSubstr("48 00 12 34 28 00 12 00")) << device;
+        const auto polls = std::count(b->wire.tokens.begin(), b->wire.tokens.end(), "20") +
+                           std::count(b->wire.tokens.begin(), b->wire.tokens.end(), "28");
+        EXPECT_GE(polls, 4) << "the part is busy for a few ms after each write";
+        EXPECT_EQ(b->wire.waitedMs, 2 + wait + static_cast<uint64_t>(polls - 3)) << device;
+        EXPECT_EQ(b->sim->FlashWord(0x10), 0xFFFF) << device;
+        EXPECT_EQ(b->sim->FlashWord(0x11), 0x7F12) << device;
+        EXPECT_EQ(b->sim->FlashWord(0x12), 0x3456) << device;
+    }
+}
+
+TEST_F(Identified, ChipEraseInstructionAndItsWaits) {
+    Prepare("ATmega323");
+    b->wire.Clear();
+    ASSERT_TRUE(engine().EraseDevice());
+    EXPECT_EQ(b->wire.Text(), "AC 80 00 00 ~50 R+ ~1 R- ~50 AC 53 00 00 ~50");
+    EXPECT_EQ(b->events.text, "") << "no progress, no events";
+}
+
+TEST_F(Identified, EraseReportsAPartThatNoLongerAnswers) {
+    Prepare("ATmega16");
+    b->sim->SetNoAnswerAfterErase(true);
+    EXPECT_FALSE(engine().EraseDevice());
+    EXPECT_EQ(b->status.text, "Clear AVR memory") << "the window reports the failure";
+}
+
+TEST_F(Identified, ByteWriteToAPartThatWentAwayGivesUpAfterThePollLimit) {
+    Prepare("AT90S4414");
+    b->sim->Disconnect();
+    engine().FlashBuffer[0] = 0xFF12;
+    b->wire.Clear();
+    ASSERT_TRUE(engine().WriteFlash(0, 2)) << "polling that never matches is not reported";
+    EXPECT_EQ(std::count(b->wire.tokens.begin(), b->wire.tokens.end(), "20"), 1001);
+    EXPECT_EQ(b->wire.waitedMs, 1u + 1000u);
+    EXPECT_FALSE(engine().VerifyFlash(2));
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x0000");
+}
+
+// ---------------------------------------------------- partial ranges ----
+
+TEST_F(Identified, PagedWriteOfARangeInsidePagesWritesExactlyThoseWords) {
+    Prepare("ATmega161");
+    ASSERT_TRUE(engine().WriteFlash(70, 2 * 100)); // words 70..169: three partial pages
+    const std::vector<uint32_t> part = b->PartFlashWords();
+    for (uint32_t w = 0; w < 256; ++w)
+        ASSERT_EQ(part[w], (w >= 70 && w < 170) ? engine().FlashBuffer[w] : 0xFFFFu) << "word " << w;
+}
+
+// --------------------------------------------------------------- fuses ----
+
+struct FuseCase {
+    std::string device;
+    std::string wire; // instruction bytes expected, waits left out; L, H, E: the values
+};
+
+class FuseWrite : public ::testing::TestWithParam<FuseCase> {};
+
+TEST_P(FuseWrite, WritesTheFuseBytesOfItsKindOnly) {
+    SimBench b(GetParam().device);
+    ASSERT_TRUE(b.Identify());
+    const avrsim::PartInfo& part = b.sim->Part();
+    const auto before = b.sim->Fuses();
+    const auto fixed = part.fixedFuseBits;
+    const uint8_t values[3] = {static_cast<uint8_t>((0xC4 & ~fixed[0]) | (before[0] & fixed[0])),
+                               static_cast<uint8_t>((0x18 & ~fixed[1]) | (before[1] & fixed[1])),
+                               static_cast<uint8_t>((0xFB & ~fixed[2]) | (before[2] & fixed[2]))};
+    b.status.text = "unchanged";
+    b.wire.Clear();
+    b.events.text.clear();
+    b.engine->WriteFuses(0x100 | values[2], 0x200 | values[1], 0x300 | values[0]);
+
+    std::string bytes;
+    for (const std::string& t : b.wire.tokens)
+        if (t[0] != '~') bytes += (bytes.empty() ? "" : " ") + t;
+    std::string expect;
+    for (char c : GetParam().wire) {
+        const int which = c == 'L' ? 0 : c == 'H' ? 1 : c == 'E' ? 2 : -1;
+        if (which < 0) {
+            expect += c;
+            continue;
+        }
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", values[which]);
+        expect += hex;
+    }
+    EXPECT_EQ(bytes, expect);
+    EXPECT_EQ(b.events.text, "");
+
+    const uint8_t kind = b.engine->AVRfuse();
+    if (kind == 0) {
+        EXPECT_EQ(b.status.text, "unchanged");
+        EXPECT_EQ(b.wire.waitedMs, 0u);
+        return;
+    }
+    EXPECT_EQ(b.status.text, "Fuse updated");
+    EXPECT_EQ(b.wire.waitedMs, 200u * kind) << "50 ms after each of the four bytes";
+    const auto after = b.sim->Fuses();
+    EXPECT_EQ(after[0], values[0]);
+    if (kind >= 2) {
+        EXPECT_EQ(after[1], values[1]);
+    }
+    EXPECT_EQ(after[2], kind >= 3 ? values[2] : before[2]);
+    // What identification read stays as it was.
+    EXPECT_NE(b.engine->AVRlfb(), values[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FuseWrite,
+    ::testing::Values(FuseCase{"AT90S8515", ""}, FuseCase{"ATmega161", "AC A0 00 L"},
+                      FuseCase{"ATmega32", "AC A0 00 L AC A8 00 H"},
+                      FuseCase{"ATmega162", "AC A0 00 L AC A8 00 H AC A4 00 E"}),
+    [](const auto& info) { return info.param.device; });
+
+} // namespace
