@@ -26,6 +26,13 @@
 
 namespace {
 
+// The device labels size themselves to their text, so a longer device name or
+// a wider fixed-pitch face is never cut off.
+void SetLabelText(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->resize(label->fontMetrics().horizontalAdvance(text), label->height());
+}
+
 QString Hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
@@ -159,7 +166,7 @@ void TForm1::BuildControls() {
             break;
         }
         case TControlKind::ckLabel: {
-            auto* label = new QLabel(caption, parent);
+            auto* label = new QLabel(parent);
             label->setFont(FixedPitchFont(12));
             w = label;
             break;
@@ -171,6 +178,8 @@ void TForm1::BuildControls() {
         w->setObjectName(QString::fromLatin1(row.Name));
         w->setGeometry(row.Left, row.Top, row.Width, row.Height);
         w->setEnabled(row.Enabled);
+        if (row.Kind == TControlKind::ckLabel)
+            SetLabelText(static_cast<QLabel*>(w), caption);
         made.insert(w->objectName(), w);
     }
 
@@ -247,6 +256,80 @@ void TForm1::BuildControls() {
     connect(EESaveBtn, &QPushButton::clicked, this, &TForm1::EESaveBtnClick);
 }
 
+void TForm1::SetupViews() {
+    // Read-only views of the images: 16 bytes a line with offset, hex and
+    // character columns, and no editing, file or print entries in their menus.
+    for (TXHexEdit* view : {FlashEdit, EEPromEdit}) {
+        view->SetReadOnly(true);
+        view->SetBytesPerLine(16);
+        view->SetOffsetMode(omHex);
+        view->SetHexMode(hmHex);
+        view->SetHexGroup(1);
+        view->SetHexGap(4);
+        view->SetHexPos(-1);
+        view->SetTextPos(-1);
+        view->SetOffsetVisible(true);
+        view->SetHexVisible(true);
+        view->SetTextVisible(true);
+        view->SetTextAllChars(false);
+        view->SetMaxUndo(25);
+        view->SetWantTab(true);
+        view->SetHighLightColor(QColor(0, 0, 128));
+        view->SetHighLightTextColor(Qt::white);
+        view->SetHexColor(Qt::black);
+        view->SetOffsetColor(Qt::black);
+        view->SetTextColor(Qt::black);
+        view->SetHexFont(WindowFont());
+        view->SetTextFont(WindowFont());
+        view->SetOffsetFont(WindowFont());
+        view->SetBorder(true);
+        view->SetClientEdge(false);
+        view->SetVertScrollBar(true);
+        view->SetHorzScrollBar(true);
+        view->SetMenuUndoRedo(false);
+        view->SetMenuCutCopyPaste(false);
+        view->SetMenuDelete(false);
+        view->SetMenuBytesPerLine(false);
+        view->SetMenuNew(false);
+        view->SetMenuOpen(false);
+        view->SetMenuSave(false);
+        view->SetMenuSaveAs(false);
+        view->SetMenuPrint(false);
+        view->SetMenuClose(false);
+    }
+}
+
+void TForm1::SetupFuseFields() {
+    const QPalette palette = QApplication::palette();
+    for (TAdvEdit* field : {LFBEdit, HFBEdit, EFBEdit}) {
+        field->BeginLoad();
+        field->SetEditType(etHex);
+        field->SetPrefix(QStringLiteral("0x"));
+        field->SetLengthLimit(2);
+        field->SetEmptyText(QStringLiteral("0"));
+        field->SetSigned(false);
+        field->SetPrecision(0);
+        field->SetEditAlign(eaLeft);
+        field->SetShowModified(true);
+        field->SetModifiedColor(palette.color(QPalette::Highlight));
+        field->SetErrorColor(Qt::red);
+        field->SetErrorFontColor(Qt::white);
+        field->SetDisabledColor(QColor(0xC0, 0xC0, 0xC0));
+        field->SetFocusColor(palette.color(QPalette::Base));
+        field->SetFocusFontColor(palette.color(QPalette::Text));
+        field->SetFocusBorder(false);
+        field->SetFocusWidthInc(0);
+        field->SetAutoFocus(false);
+        field->SetFlat(false);
+        field->SetReturnIsTab(false);
+        field->SetTabOnFullLength(false);
+        field->SetTransparent(false);
+        field->SetColor(palette.color(QPalette::Base));
+        field->SetText(QStringLiteral("0"));
+        field->Loaded();
+    }
+}
+
 void TForm1::WireEngine() {
     FStatusLine = std::make_unique<TStatusLineAdapter>(AVRStatPanel);
     FProgressBar = std::make_unique<TProgressBarAdapter>(AVRProgressBar);
@@ -290,10 +373,10 @@ void TForm1::FormCreate() {
 void TForm1::ShowDeviceInfo() {
     const int flashSize = AVRisp->FlashSize();
     const int eepromSize = AVRisp->EEpromSize();
-    AVRtypeLabel->setText(QStringLiteral("AVR device type : ") +
-                          QString::fromStdString(AVRisp->AVRversion()));
-    FlSizeLabel->setText(QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
-    EESizeLabel->setText(QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
+    SetLabelText(AVRtypeLabel, QStringLiteral("AVR device type : ") +
+                                   QString::fromStdString(AVRisp->AVRversion()));
+    SetLabelText(FlSizeLabel, QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
+    SetLabelText(EESizeLabel, QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));
     HFBEdit->SetText(Hex(AVRisp->AVRhfb(), 2));
     EFBEdit->SetText(Hex(AVRisp->AVRefb(), 2));
@@ -324,7 +407,7 @@ void TForm1::ShowDeviceInfo() {
     HFBEdit->setVisible(kind >= 2);
     EFBEdit->setVisible(kind >= 3);
     WFuseBtn->setVisible(kind >= 1);
-    FuseLabel->setText(QString::fromLatin1(fuseCaptions[kind]));
+    SetLabelText(FuseLabel, QString::fromLatin1(fuseCaptions[kind]));
 }
 
 void TForm1::InitAVRBtnClick() {
