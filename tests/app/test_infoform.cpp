@@ -16,8 +16,10 @@ int argc = 1;
 char arg0[] = "test";
 char* argv[] = {arg0, nullptr};
 QApplication& App() {
-    static QApplication app(argc, argv);
-    return app;
+    // Kept until the process ends: destroying it among the static objects at
+    // exit would run after Qt's own statics are gone.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 TEST(InfoForm, TextHas26LinesWithAlignedColumns) {

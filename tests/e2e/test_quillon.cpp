@@ -24,8 +24,10 @@ QApplication& App() {
     static int argc = 1;
     static char arg0[] = "quillon-e2e";
     static char* argv[] = {arg0, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Kept until the process ends: destroying it among the static objects at
+    // exit would run after Qt's own statics are gone.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 QByteArray ReadAll(const QString& path) {
