@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -12,9 +14,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QRegion>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStaticText>
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -515,49 +523,34 @@ void TXHexEdit::BuildMenu() {
         SetBytesPerLine(b == 2 ? 4 : b == 4 ? 8 : b == 8 ? 16 : 2);
     });
     menu_->addSeparator();
-    newItem_ = item("New", [] {});
-    openItem_ = item("Open", [] {});
-    saveItem_ = item("Save", [] {});
-    saveAsItem_ = item("SaveAs", [] {});
+    newItem_ = item("New", [this] { NewData(QStringLiteral("Untitled"), 0); });
+    openItem_ = item("Open", [this] { OpenCommand(); });
+    saveItem_ = item("Save", [this] { SaveCommand(); });
+    saveAsItem_ = item("SaveAs", [this] { SaveAsCommand(); });
     menu_->addSeparator();
-    printItem_ = item("Print", [] {});
+    printItem_ = item("Print", [this] { PrintData(); });
     menu_->addSeparator();
     closeItem_ = item("Close", [this] {
         if (OnClose) OnClose(this);
     });
 }
 
-void TXHexEdit::UpdateMenuVisibility() {
-    undoItem_->setVisible(menuUndoRedo_);
-    redoItem_->setVisible(menuUndoRedo_);
-    cutItem_->setVisible(menuCutCopyPaste_);
-    copyItem_->setVisible(menuCutCopyPaste_);
-    pasteItem_->setVisible(menuCutCopyPaste_);
-    deleteItem_->setVisible(menuDelete_);
-    bytesPerLineItem_->setVisible(menuBytesPerLine_);
-    newItem_->setVisible(menuNew_);
-    openItem_->setVisible(menuOpen_);
-    saveItem_->setVisible(menuSave_);
-    saveAsItem_->setVisible(menuSaveAs_);
-    printItem_->setVisible(menuPrint_);
-    closeItem_->setVisible(menuClose_);
-}
-
-#define HEXVIEW_MENU_SWITCH(Name, field)                                                      \
+// Each switch shows or hides its own items only; a new view shows them all.
+#define HEXVIEW_MENU_SWITCH(Name, field, ...)                                                 \
     void TXHexEdit::Set##Name(bool v) {                                                        \
         field = v;                                                                             \
-        UpdateMenuVisibility();                                                                \
+        for (QAction* a : {__VA_ARGS__}) a->setVisible(v);                                     \
     }
-HEXVIEW_MENU_SWITCH(MenuUndoRedo, menuUndoRedo_)
-HEXVIEW_MENU_SWITCH(MenuCutCopyPaste, menuCutCopyPaste_)
-HEXVIEW_MENU_SWITCH(MenuDelete, menuDelete_)
-HEXVIEW_MENU_SWITCH(MenuBytesPerLine, menuBytesPerLine_)
-HEXVIEW_MENU_SWITCH(MenuNew, menuNew_)
-HEXVIEW_MENU_SWITCH(MenuOpen, menuOpen_)
-HEXVIEW_MENU_SWITCH(MenuSave, menuSave_)
-HEXVIEW_MENU_SWITCH(MenuSaveAs, menuSaveAs_)
-HEXVIEW_MENU_SWITCH(MenuPrint, menuPrint_)
-HEXVIEW_MENU_SWITCH(MenuClose, menuClose_)
+HEXVIEW_MENU_SWITCH(MenuUndoRedo, menuUndoRedo_, undoItem_, redoItem_)
+HEXVIEW_MENU_SWITCH(MenuCutCopyPaste, menuCutCopyPaste_, cutItem_, copyItem_, pasteItem_)
+HEXVIEW_MENU_SWITCH(MenuDelete, menuDelete_, deleteItem_)
+HEXVIEW_MENU_SWITCH(MenuBytesPerLine, menuBytesPerLine_, bytesPerLineItem_)
+HEXVIEW_MENU_SWITCH(MenuNew, menuNew_, newItem_)
+HEXVIEW_MENU_SWITCH(MenuOpen, menuOpen_, openItem_)
+HEXVIEW_MENU_SWITCH(MenuSave, menuSave_, saveItem_)
+HEXVIEW_MENU_SWITCH(MenuSaveAs, menuSaveAs_, saveAsItem_)
+HEXVIEW_MENU_SWITCH(MenuPrint, menuPrint_, printItem_)
+HEXVIEW_MENU_SWITCH(MenuClose, menuClose_, closeItem_)
 #undef HEXVIEW_MENU_SWITCH
 
 // ------------------------------------------------------------ properties
@@ -716,4 +709,178 @@ void TXHexEdit::SetHorzScrollBar(bool v) {
     horzScrollBar_ = v;
     UpdateFrame();
     ComputeLayout();
+}
+
+// ------------------------------------------------------------ files
+
+void TXHexEdit::SetFileName(const QString& Name) {
+    if (Name.isEmpty())
+        NewData(QStringLiteral("Untitled"), 0);
+    else
+        LoadFromFile(Name);
+}
+
+void TXHexEdit::NewData(const QString& Name, int LastOffset) {
+    fileName_ = Name;
+    core_.SetLastOffset(LastOffset);
+    FinishNewContent();
+}
+
+bool TXHexEdit::LoadFromFile(const QString& Name) {
+    BusyCursor(true);
+    // Read everything first, so that a file that cannot be read leaves the
+    // view as it was.
+    QFile file(Name);
+    QByteArray bytes;
+    bool ok = file.open(QIODevice::ReadOnly) && file.size() < qint64(INT32_MAX);
+    if (ok) {
+        bytes = file.readAll();
+        ok = file.error() == QFileDevice::NoError && bytes.size() == file.size();
+    }
+    if (!ok) {
+        BusyCursor(false);
+        return false;
+    }
+    core_.SetLastOffset(int(bytes.size()) - 1);
+    if (!bytes.isEmpty()) std::memcpy(core_.Data(), bytes.constData(), size_t(bytes.size()));
+    fileName_ = Name;
+    FinishNewContent();
+    BusyCursor(false);
+    return true;
+}
+
+void TXHexEdit::FinishNewContent() {
+    core_.ResetView();
+    ComputeLayout();
+    core_.GotoOffset(0);
+    // Steps recorded against the old data must not be replayed on the new.
+    THistory& h = core_.History();
+    h.SetCapacity(h.Capacity());
+    h.UpdateState();
+    core_.SetSelection(core_.SelActive);
+    core_.DrawRows();
+}
+
+bool TXHexEdit::SaveToFile(const QString& Name) {
+    const QString name = Name.isEmpty() ? fileName_ : Name;
+    if (name.isEmpty()) return false;
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const qint64 n = core_.Size();
+    if (n > 0 && file.write(reinterpret_cast<const char*>(core_.Data()), n) != n) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) return false;
+    fileName_ = name;
+    return true;
+}
+
+QString TXHexEdit::AskOpenFileName() { return QFileDialog::getOpenFileName(this); }
+
+QString TXHexEdit::AskSaveFileName(const QString& Start) {
+    return QFileDialog::getSaveFileName(this, QString(), Start);
+}
+
+void TXHexEdit::OpenCommand() {
+    const QString name = AskOpenFileName();
+    if (!name.isEmpty()) LoadFromFile(name);
+}
+
+void TXHexEdit::SaveCommand() {
+    // A view that never had a name asks for one, as one named "Untitled" does.
+    if (!fileName_.isEmpty() && fileName_ != QLatin1String("Untitled")) {
+        SaveToFile(QString());
+        return;
+    }
+    const QString name = AskSaveFileName(QString());
+    if (!name.isEmpty()) SaveToFile(name);
+}
+
+void TXHexEdit::SaveAsCommand() {
+    const QString start = fileName_ == QLatin1String("Untitled") ? QString() : fileName_;
+    const QString name = AskSaveFileName(start);
+    if (!name.isEmpty()) SaveToFile(name);
+}
+
+// ------------------------------------------------------------ printing
+
+bool TXHexEdit::AskPrinter(QPrinter& Printer, bool& Selection) {
+    QPrintDialog dialog(&Printer, this);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, true);
+    dialog.setPrintRange(Selection ? QAbstractPrintDialog::Selection
+                                   : QAbstractPrintDialog::AllPages);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    Selection = dialog.printRange() == QAbstractPrintDialog::Selection;
+    return true;
+}
+
+void TXHexEdit::PrintData() {
+    QPrinter printer(QPrinter::HighResolution);
+    bool selection = core_.SelActive;
+    if (!AskPrinter(printer, selection)) return;
+    PrintRows(printer, selection);
+}
+
+void TXHexEdit::PrintRows(QPrinter& Printer, bool SelectionOnly) {
+    int from = 0, to = core_.Size() - 1;
+    if (SelectionOnly) {
+        core_.NormaliseSelection();
+        from = core_.SelStart;
+        to = core_.SelEnd;
+    }
+    QPainter p;
+    if (!p.begin(&Printer)) return;
+    // The font keeps its size in points on paper, whatever the resolution.
+    QFont font = hexFont_;
+    if (font.pixelSize() > 0) font.setPointSizeF(font.pixelSize() * 72.0 / 96.0);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.setBackground(Qt::white);
+    const QFontMetrics fm(font, &Printer);
+    const int charW = fm.horizontalAdvance(QLatin1Char('M')), charH = fm.height();
+    const int cellW = fm.horizontalAdvance(QStringLiteral("AA")), cellH = charH;
+    const int labelW = fm.horizontalAdvance(QStringLiteral("AAAAAA:")), labelH = charH;
+    const int gap = charW / 2;
+    const int bpl = settings_.bytesPerLine;
+    const int pageW = Printer.width(), pageH = Printer.height();
+    const int left = std::min(300, pageW), top = std::min(300, pageH);
+    // At least one row a page, so that every page moves on.
+    const int linesPerPage = std::max(1, (pageH - left) / std::max(1, labelH));
+
+    std::vector<int> px(size_t(2 * bpl + 2));
+    for (int i = 0; i < bpl; ++i) {
+        px[size_t(i + 1)] = labelW + gap + i * (gap + cellW);
+        px[size_t(bpl + 1 + i)] = labelW + gap + bpl * (gap + cellW) + gap + i * charW;
+    }
+    px[size_t(2 * bpl + 1)] = px[size_t(2 * bpl)] + charW;
+    auto cell = [&](int column, int row, const QString& text, int w, int h) {
+        PaintCell(p, QRect(px[size_t(column)], row * h + 2, w + gap, h), text);
+    };
+
+    const int size = core_.Size();
+    const QString blank = QString::fromLatin1(kHexViewBlankCell.c_str());
+    p.translate(left, top);
+    while (from <= to) {
+        if (size > 0) {
+            int o = HexViewRowStart(std::max(from, 0), bpl);
+            for (int r = 0; r < linesPerPage && o <= to; ++r, o += bpl) {
+                cell(0, r, QString::fromLatin1(HexViewOffsetLabel(o, size, omHex).c_str()), labelW,
+                     labelH);
+                for (int j = 0; j < bpl; ++j) {
+                    const int at = o + j;
+                    const bool in = at < size;
+                    const uint8_t b = in ? core_.ByteAt(at) : 0;
+                    cell(j + 1, r, in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank,
+                         cellW, cellH);
+                    cell(bpl + j + 1, r,
+                         in ? QString(QChar(uchar(HexViewByteChar(b, false)))) : blank, charW,
+                         charH);
+                }
+            }
+        }
+        from += bpl * linesPerPage;
+        if (to >= from) Printer.newPage();
+    }
+    p.end();
 }

@@ -127,6 +127,28 @@ public:
     bool HorzScrollBar() const { return horzScrollBar_; }
     void SetHorzScrollBar(bool v);
     static bool InsertMode() { return HexViewCore::InsertMode; }
+    // Setting a name loads that file; an empty name starts new data, named
+    // "Untitled".
+    QString FileName() const { return fileName_; }
+    void SetFileName(const QString& Name);
+
+    // --- data and files ---
+    // Starts new data: the buffer holds offsets 0 .. LastOffset.
+    void NewData(const QString& Name, int LastOffset);
+    // Replaces the data with a file's bytes; False (view unchanged) when the
+    // file cannot be read.
+    bool LoadFromFile(const QString& Name);
+    // Writes bytes 0 .. Size-1; an empty Name means FileName. A successful
+    // save under another name makes it the FileName.
+    bool SaveToFile(const QString& Name);
+    // Asks for the printer and range, then prints.
+    void PrintData();
+    // Prints on a printer already set up: the selected rows, or everything.
+    void PrintRows(QPrinter& Printer, bool SelectionOnly);
+    // The commands of the context menu that ask the user first.
+    void OpenCommand();
+    void SaveCommand();
+    void SaveAsCommand();
 
     // Context-menu switches.
     bool MenuUndoRedo() const { return menuUndoRedo_; }
@@ -178,6 +200,14 @@ public:
     TEventActivate OnClose;
 
 protected:
+    // Dialogs, replaceable so that the commands can run without a user.
+    // An empty name means the dialog was cancelled.
+    virtual QString AskOpenFileName();
+    virtual QString AskSaveFileName(const QString& Start);
+    // Sets the printer up; False when cancelled. Selection says whether the
+    // selected range is to be printed, on entry whether it is offered first.
+    virtual bool AskPrinter(QPrinter& Printer, bool& Selection);
+
     // Qt events.
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
@@ -205,8 +235,8 @@ protected:
 
 private:
     HexViewLayout MeasuredLayout(QSize client) const;
+    void FinishNewContent();
     void BuildMenu();
-    void UpdateMenuVisibility();
     void UpdateFrame();
     void SyncScrollBars();
     void OnVerticalAction(int action);
@@ -223,6 +253,7 @@ private:
     QColor bgColor_{Qt::white};
     QColor highLightColor_, highLightTextColor_;
     bool wantTab_ = true;
+    QString fileName_;
     bool border_ = false;
     bool clientEdge_ = false;
     bool vertScrollBar_ = true;
