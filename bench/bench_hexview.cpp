@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 
 #include <benchmark/benchmark.h>
 
@@ -34,21 +35,32 @@ QString RowsAsText(int bytes) {
     return text;
 }
 
-void PaintHexView(benchmark::State& state) {
-    const QSize size(int(state.range(0)), int(state.range(1)));
+// The hex view as the benchmarks paint it; the text edit gets the same
+// scroll bars, so that both paint the same frame around their rows.
+struct FilledView {
     TXHexEdit view;
+    explicit FilledView(QSize size);
+};
+
+FilledView::FilledView(QSize size) {
     view.SetHexFont(ViewFont());
     view.SetTextFont(ViewFont());
     view.SetOffsetFont(ViewFont());
     view.resize(size);
     view.show();
     view.SetLastOffset(kBytes - 1);
-    for (int i = 0; i < kBytes; ++i) view.SetByte(i, uint8_t(i * 7));
+    for (int i = 0; i < kBytes; ++i)
+        view.SetByte(i, uint8_t(i * 7));
     view.DrawRows();
     QApplication::processEvents();
+}
+
+void PaintHexView(benchmark::State& state) {
+    const QSize size(int(state.range(0)), int(state.range(1)));
+    FilledView filled(size);
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
-        view.render(&image);
+        filled.view.render(&image);
         benchmark::DoNotOptimize(image.constBits());
     }
 }
@@ -60,6 +72,14 @@ void PaintPlainText(benchmark::State& state) {
     edit.setLineWrapMode(QPlainTextEdit::NoWrap);
     edit.resize(size);
     edit.setPlainText(RowsAsText(kBytes));
+    {
+        const FilledView filled(size);
+        auto policy = [](bool shown) {
+            return shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+        };
+        edit.setVerticalScrollBarPolicy(policy(filled.view.verticalScrollBar()->isVisible()));
+        edit.setHorizontalScrollBarPolicy(policy(filled.view.horizontalScrollBar()->isVisible()));
+    }
     edit.show();
     QApplication::processEvents();
     QImage image(size, QImage::Format_ARGB32_Premultiplied);

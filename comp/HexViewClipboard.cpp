@@ -8,7 +8,8 @@ std::vector<uint8_t> HexViewEncodeBlock(const uint8_t* bytes, int32_t n) {
     if (n < 0) n = 0;
     const auto count = uint32_t(n);
     std::vector<uint8_t> block(size_t(n) + 5, 0);
-    for (int i = 0; i < 4; ++i) block[size_t(i)] = uint8_t(count >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        block[size_t(i)] = uint8_t(count >> (8 * i));
     std::copy(bytes, bytes + n, block.begin() + 4);
     return block;
 }
@@ -35,7 +36,8 @@ bool HexViewDecodeClipboard(const HexClipboardContent& c, std::vector<uint8_t>& 
     // A block too short to hold its count is not ours; the text may still be.
     if (c.hasBlock && c.block.size() >= 4) {
         uint32_t count = 0;
-        for (int i = 0; i < 4; ++i) count |= uint32_t(c.block[size_t(i)]) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            count |= uint32_t(c.block[size_t(i)]) << (8 * i);
         const size_t present = c.block.size() - 4;
         const size_t take = std::min<size_t>({count, present, size_t(INT32_MAX / 2)});
         bytes.assign(c.block.begin() + 4, c.block.begin() + 4 + std::ptrdiff_t(take));

@@ -32,8 +32,7 @@ void HexViewCore::MoveBytes(int32_t first, int32_t last, int32_t to) {
     if (first < 0 || to < 0 || last >= size_ || last < first - 1) return;
     const int32_t count = last - first + 1;
     SetLastOffset(to + count - 1);
-    if (count > 0)
-        std::memmove(bytes_.data() + to, bytes_.data() + first, size_t(count));
+    if (count > 0) std::memmove(bytes_.data() + to, bytes_.data() + first, size_t(count));
 }
 
 void HexViewCore::DeleteBytes(int32_t first, int32_t last) {
@@ -42,8 +41,7 @@ void HexViewCore::DeleteBytes(int32_t first, int32_t last) {
 
 // ---------------------------------------------------------------- layout
 
-void HexViewCore::ApplyLayout(const HexViewLayout& layout, int clientWidthPx,
-                              int clientHeightPx) {
+void HexViewCore::ApplyLayout(const HexViewLayout& layout, int clientWidthPx, int clientHeightPx) {
     layout_ = layout;
     clientWidthPx_ = clientWidthPx;
     clientHeightPx_ = clientHeightPx;
@@ -409,7 +407,9 @@ void HexViewCore::TimerTick() {
     DrawRows();
 }
 
-void HexViewCore::FocusGained() { GotoOffset(CaretOffset()); }
+void HexViewCore::FocusGained() {
+    GotoOffset(CaretOffset());
+}
 
 // ---------------------------------------------------------------- scrolling
 
@@ -539,8 +539,7 @@ void HexViewCore::CutToClipboard() {
     Modified = true;
     NormaliseSelection();
     if (SelEnd < SelStart) return; // nothing there to cut
-    history_->RecordReplace(nullptr, 0, 0, SelStart, SelEnd - SelStart + 1, SelActive,
-                            wasModified);
+    history_->RecordReplace(nullptr, 0, 0, SelStart, SelEnd - SelStart + 1, SelActive, wasModified);
     CopyToClipboard();
     RemoveSelection();
     DrawRows();

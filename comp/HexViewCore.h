@@ -14,8 +14,22 @@
 
 // The keys of the key tables and the modifier sets that count.
 enum class HexKey {
-    Backspace, Tab, Enter, PageUp, PageDown, Home, End,
-    Left, Right, Up, Down, Insert, Delete, Z, Y, Other
+    Backspace,
+    Tab,
+    Enter,
+    PageUp,
+    PageDown,
+    Home,
+    End,
+    Left,
+    Right,
+    Up,
+    Down,
+    Insert,
+    Delete,
+    Z,
+    Y,
+    Other
 };
 enum class HexMods { None, Shift, Ctrl, Other };
 
@@ -30,7 +44,8 @@ public:
     virtual void Beep() {}
     virtual void InputModeChanged(bool /*insert*/) {}
     virtual void UndoRedoChanged(bool /*canUndo*/, bool /*canRedo*/) {}
-    virtual void PutOnClipboard(const std::string& /*text*/, const std::vector<uint8_t>& /*block*/) {}
+    virtual void PutOnClipboard(const std::string& /*text*/,
+                                const std::vector<uint8_t>& /*block*/) {}
     virtual HexClipboardContent ClipboardContent() { return {}; }
     virtual void BusyCursor(bool /*on*/) {}
 };

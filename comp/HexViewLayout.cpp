@@ -84,11 +84,13 @@ HexViewHit HexViewHitTest(const HexViewLayout& l, int xPx, int yPx, int hScrollP
     const int y = std::max(yPx, kHexViewTopMarginPx);
 
     int col = 0;
-    while (col < 2 * bpl && x >= cx[col + 1]) ++col;
+    while (col < 2 * bpl && x >= cx[col + 1])
+        ++col;
 
     int count = 0;
     const int rows = l.usableRows();
-    while (count < rows && kHexViewTopMarginPx + count * l.rowHeightPx <= y) ++count;
+    while (count < rows && kHexViewTopMarginPx + count * l.rowHeightPx <= y)
+        ++count;
 
     HexViewHit hit;
     if (col == 0) return hit;
@@ -149,7 +151,8 @@ std::string HexViewByteText(uint8_t v, THexMode mode) {
         std::snprintf(buf, sizeof buf, "%03u", unsigned(v));
         return buf;
     case hmBin:
-        for (int b = 0; b < 8; ++b) buf[b] = (v & (0x80 >> b)) ? '1' : '0';
+        for (int b = 0; b < 8; ++b)
+            buf[b] = (v & (0x80 >> b)) ? '1' : '0';
         return std::string(buf, 8);
     case hmHex:
         break;

@@ -29,8 +29,8 @@ struct HexViewCellSizes {
 struct HexViewLayoutSettings {
     int bytesPerLine = 16;
     int hexGroup = 1;
-    int hexGapPx = 4; // -1: half the width of "M" in the text font
-    int hexPosPx = -1; // -1: hexGapPx
+    int hexGapPx = 4;   // -1: half the width of "M" in the text font
+    int hexPosPx = -1;  // -1: hexGapPx
     int textPosPx = -1; // -1: hexGapPx
     bool offsetVisible = true;
     bool hexVisible = true;
@@ -59,7 +59,9 @@ struct HexViewLayout {
 // Texts whose size gives the cell sizes.
 const char* HexViewOffsetSample(TOffsetMode mode);
 const char* HexViewHexSample(THexMode mode);
-inline const char* HexViewTextSample() { return "M"; }
+inline const char* HexViewTextSample() {
+    return "M";
+}
 
 HexViewLayout ComputeHexViewLayout(const HexViewLayoutSettings& settings,
                                    const HexViewCellSizes& measured, int clientHeightPx);

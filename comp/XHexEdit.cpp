@@ -112,10 +112,8 @@ TXHexEdit::TXHexEdit(QWidget* parent) : QAbstractScrollArea(parent), core_(*this
     verticalScrollBar()->setRange(0, 0);
     horizontalScrollBar()->setRange(0, 0);
     horizontalScrollBar()->setTracking(false);
-    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            &TXHexEdit::OnVerticalAction);
-    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this,
-            &TXHexEdit::OnHorizontalValue);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TXHexEdit::OnVerticalAction);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TXHexEdit::OnHorizontalValue);
 
     BuildMenu();
     RebuildCellTexts();
@@ -129,11 +127,17 @@ TXHexEdit::~TXHexEdit() = default;
 
 // ------------------------------------------------------------ main window
 
-void TXHexEdit::SetLastOffset(int LastOffset) { core_.SetLastOffset(LastOffset); }
+void TXHexEdit::SetLastOffset(int LastOffset) {
+    core_.SetLastOffset(LastOffset);
+}
 
-void TXHexEdit::SetByte(int Offset, uint8_t Value) { core_.SetByte(Offset, Value); }
+void TXHexEdit::SetByte(int Offset, uint8_t Value) {
+    core_.SetByte(Offset, Value);
+}
 
-void TXHexEdit::DrawRows() { core_.DrawRows(); }
+void TXHexEdit::DrawRows() {
+    core_.DrawRows();
+}
 
 // ------------------------------------------------------------ layout
 
@@ -247,7 +251,8 @@ void TXHexEdit::paintEvent(QPaintEvent*) {
     if (settings_.hexVisible) covered(l.columnX[1], l.columnX[size_t(bpl)] + l.hexWPx + gap);
     if (settings_.textVisible)
         covered(l.columnX[size_t(bpl) + 1], l.columnX[size_t(2 * bpl)] + l.textWPx + gap);
-    for (const QRect& r : rest) p.fillRect(r, bgColor_);
+    for (const QRect& r : rest)
+        p.fillRect(r, bgColor_);
     PaintRows(p);
 }
 
@@ -268,10 +273,24 @@ void TXHexEdit::PaintRows(QPainter& p) {
         p.setBackground(bg);
         for (int r = 0; r <= l.rowCount; ++r) {
             const int o = core_.FirstOffset + r * bpl;
-            DrawCell(0, r, p,
-                     QString::fromLatin1(HexViewOffsetLabel(o, size, offsetMode_).c_str()),
-                     l.offsetWPx, rowH);
+            const QString label =
+                QString::fromLatin1(HexViewOffsetLabel(o, size, offsetMode_).c_str());
+            // Labels repeat from frame to frame: keep them laid out.
+            auto it = labelCache_.find(label);
+            if (it == labelCache_.end()) {
+                if (labelCache_.size() > 1024) labelCache_.clear();
+                QStaticText t(label);
+                t.setTextFormat(Qt::PlainText);
+                t.setPerformanceHint(QStaticText::AggressiveCaching);
+                t.prepare(QTransform(), offsetFont_);
+                it = labelCache_.insert(label, t);
+            }
+            pendingText_ = &label;
+            pendingStatic_ = &it.value();
+            DrawCell(0, r, p, label, l.offsetWPx, rowH);
         }
+        pendingText_ = nullptr;
+        pendingStatic_ = nullptr;
     }
     auto paintColumn = [&](bool hex) {
         const QFont& font = hex ? hexFont_ : textFont_;
@@ -324,18 +343,13 @@ void TXHexEdit::DrawCell(int Column, int Row, QPainter& Canvas, const QString& T
     // The rows hand over texts laid out beforehand; any other text is laid
     // out here.
     if (pendingText_ == &Text) {
-        PaintCell(Canvas, r, *pendingStatic_);
-    } else if (Column == 0 && Canvas.font() == offsetFont_) {
-        // Offset labels repeat from frame to frame: keep them laid out.
-        auto it = labelCache_.find(Text);
-        if (it == labelCache_.end()) {
-            if (labelCache_.size() > 1024) labelCache_.clear();
-            QStaticText t(Text);
-            t.setTextFormat(Qt::PlainText);
-            t.prepare(QTransform(), offsetFont_);
-            it = labelCache_.insert(Text, t);
-        }
-        PaintCell(Canvas, r, it.value());
+        // Blank cells only clear their rectangle.
+        const bool blank =
+            pendingStatic_ == &blankHexStatic_ || pendingStatic_ == &blankCharStatic_;
+        if (blank)
+            Canvas.fillRect(r, Canvas.background());
+        else
+            PaintCell(Canvas, r, *pendingStatic_);
     } else {
         PaintCell(Canvas, r, Text);
     }
@@ -364,7 +378,9 @@ void TXHexEdit::SizeChanged() {
     if (!updatingScrollBars_) SyncScrollBars();
 }
 
-void TXHexEdit::Beep() { QApplication::beep(); }
+void TXHexEdit::Beep() {
+    QApplication::beep();
+}
 
 void TXHexEdit::InputModeChanged(bool insert) {
     if (OnChangeInputMode) OnChangeInputMode(this, insert);
@@ -493,13 +509,16 @@ void TXHexEdit::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);
     if (updatingScrollBars_) {
         // A bar came or went while the view set its ranges: lay out afterwards.
-        QMetaObject::invokeMethod(this, [this] { ComputeLayout(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { ComputeLayout(); }, Qt::QueuedConnection);
         return;
     }
     ComputeLayout();
 }
 
-void TXHexEdit::contextMenuEvent(QContextMenuEvent* e) { menu_->exec(e->globalPos()); }
+void TXHexEdit::contextMenuEvent(QContextMenuEvent* e) {
+    menu_->exec(e->globalPos());
+}
 
 // ------------------------------------------------------------ menu
 
@@ -536,10 +555,11 @@ void TXHexEdit::BuildMenu() {
 }
 
 // Each switch shows or hides its own items only; a new view shows them all.
-#define HEXVIEW_MENU_SWITCH(Name, field, ...)                                                 \
-    void TXHexEdit::Set##Name(bool v) {                                                        \
-        field = v;                                                                             \
-        for (QAction* a : {__VA_ARGS__}) a->setVisible(v);                                     \
+#define HEXVIEW_MENU_SWITCH(Name, field, ...)                                                      \
+    void TXHexEdit::Set##Name(bool v) {                                                            \
+        field = v;                                                                                 \
+        for (QAction * a : {__VA_ARGS__})                                                          \
+            a->setVisible(v);                                                                      \
     }
 HEXVIEW_MENU_SWITCH(MenuUndoRedo, menuUndoRedo_, undoItem_, redoItem_)
 HEXVIEW_MENU_SWITCH(MenuCutCopyPaste, menuCutCopyPaste_, cutItem_, copyItem_, pasteItem_)
@@ -683,8 +703,7 @@ void TXHexEdit::UpdateFrame() {
         setFrameStyle(QFrame::NoFrame);
     setLineWidth(clientEdge_ && !border_ ? 2 : 1);
     setVerticalScrollBarPolicy(vertScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(horzScrollBar_ ? Qt::ScrollBarAsNeeded
-                                                : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(horzScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
 }
 
 void TXHexEdit::SetBorder(bool v) {
@@ -776,7 +795,9 @@ bool TXHexEdit::SaveToFile(const QString& Name) {
     return true;
 }
 
-QString TXHexEdit::AskOpenFileName() { return QFileDialog::getOpenFileName(this); }
+QString TXHexEdit::AskOpenFileName() {
+    return QFileDialog::getOpenFileName(this);
+}
 
 QString TXHexEdit::AskSaveFileName(const QString& Start) {
     return QFileDialog::getSaveFileName(this, QString(), Start);
@@ -871,8 +892,9 @@ void TXHexEdit::PrintRows(QPrinter& Printer, bool SelectionOnly) {
                     const int at = o + j;
                     const bool in = at < size;
                     const uint8_t b = in ? core_.ByteAt(at) : 0;
-                    cell(j + 1, r, in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank,
-                         cellW, cellH);
+                    cell(j + 1, r,
+                         in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank, cellW,
+                         cellH);
                     cell(bpl + j + 1, r,
                          in ? QString(QChar(uchar(HexViewByteChar(b, false)))) : blank, charW,
                          charH);

@@ -278,9 +278,8 @@ private:
     QHash<QString, QStaticText> labelCache_;
 
     QMenu* menu_ = nullptr;
-    QAction *undoItem_ = nullptr, *redoItem_ = nullptr, *cutItem_ = nullptr,
-            *copyItem_ = nullptr, *pasteItem_ = nullptr, *deleteItem_ = nullptr,
-            *bytesPerLineItem_ = nullptr, *newItem_ = nullptr, *openItem_ = nullptr,
-            *saveItem_ = nullptr, *saveAsItem_ = nullptr, *printItem_ = nullptr,
-            *closeItem_ = nullptr;
+    QAction *undoItem_ = nullptr, *redoItem_ = nullptr, *cutItem_ = nullptr, *copyItem_ = nullptr,
+            *pasteItem_ = nullptr, *deleteItem_ = nullptr, *bytesPerLineItem_ = nullptr,
+            *newItem_ = nullptr, *openItem_ = nullptr, *saveItem_ = nullptr, *saveAsItem_ = nullptr,
+            *printItem_ = nullptr, *closeItem_ = nullptr;
 };

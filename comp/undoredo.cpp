@@ -39,8 +39,8 @@ void THistory::RecordOverwrite(int32_t offset, uint8_t newByte, bool modified, u
     Advance();
 }
 
-void THistory::RecordReplace(const uint8_t* source, int32_t start, int32_t newCount,
-                             int32_t offset, int32_t oldCount, bool selActive, bool modified) {
+void THistory::RecordReplace(const uint8_t* source, int32_t start, int32_t newCount, int32_t offset,
+                             int32_t oldCount, bool selActive, bool modified) {
     TURData& r = records_[size_t(nextSlot_)];
     // Only bytes that really are in the buffer can be recorded as old ones.
     newCount = std::max(newCount, 0);

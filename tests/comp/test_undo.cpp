@@ -23,9 +23,7 @@ public:
         bytes.resize(size_t(to) + block.size(), 0xEE);
         std::copy(block.begin(), block.end(), bytes.begin() + to);
     }
-    void GotoOffset(int32_t offset) override {
-        gotos.push_back(std::clamp(offset, 0, Size()));
-    }
+    void GotoOffset(int32_t offset) override { gotos.push_back(std::clamp(offset, 0, Size())); }
     // What a view does for an edit: record first, then change.
     void Overwrite(THistory& h, int32_t at, uint8_t v) {
         h.RecordOverwrite(at, v, true, bytes[size_t(at)]);
@@ -111,17 +109,23 @@ TEST_F(HistoryTest, ReplacementOfARangeByALongerOne) {
 }
 
 TEST_F(HistoryTest, OnlyTheLastCapacityStepsCanBeUndone) {
-    for (int i = 0; i < 30; ++i) buf.Overwrite(history, i % 10, uint8_t(100 + i));
+    for (int i = 0; i < 30; ++i)
+        buf.Overwrite(history, i % 10, uint8_t(100 + i));
     EXPECT_EQ(history.UndoCount(), 25);
-    for (int i = 0; i < 25; ++i) history.Undo();
+    for (int i = 0; i < 25; ++i)
+        history.Undo();
     // Steps 0..4 were overwritten in the ring; their effect stays.
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(buf.bytes[size_t(k)], 100 + k);
-    for (int k = 5; k < 10; ++k) EXPECT_EQ(buf.bytes[size_t(k)], k);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(buf.bytes[size_t(k)], 100 + k);
+    for (int k = 5; k < 10; ++k)
+        EXPECT_EQ(buf.bytes[size_t(k)], k);
     notes.clear();
     history.Undo();
     EXPECT_EQ(notes, (std::vector<std::pair<bool, bool>>{{false, true}}));
-    for (int i = 0; i < 25; ++i) history.Redo();
-    for (int k = 0; k < 10; ++k) EXPECT_EQ(buf.bytes[size_t(k)], 120 + k);
+    for (int i = 0; i < 25; ++i)
+        history.Redo();
+    for (int k = 0; k < 10; ++k)
+        EXPECT_EQ(buf.bytes[size_t(k)], 120 + k);
     EXPECT_FALSE(history.CanRedo());
 }
 
@@ -162,7 +166,8 @@ TEST_F(HistoryTest, SetCapacityEmptiesTheRingWithoutNotifying) {
 TEST_F(HistoryTest, SlotsKeepTheirLongerArraysAndCountsTellTheValidPart) {
     history.SetCapacity(5);
     buf.Replace(history, 0, 4, {1, 2, 3, 4, 5, 6});
-    for (int i = 0; i < 4; ++i) buf.Overwrite(history, 0, uint8_t(i));
+    for (int i = 0; i < 4; ++i)
+        buf.Overwrite(history, 0, uint8_t(i));
     buf.Replace(history, 1, 1, {0x77}); // reuses slot 0
     const TURData& r = history.Record(0);
     EXPECT_GE(r.NewBytes.size(), 6u);

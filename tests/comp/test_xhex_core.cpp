@@ -37,7 +37,8 @@ protected:
     }
     void Fill(int n) {
         core.SetLastOffset(n - 1);
-        for (int i = 0; i < n; ++i) core.SetByte(i, uint8_t(i));
+        for (int i = 0; i < n; ++i)
+            core.SetByte(i, uint8_t(i));
     }
     void Key(HexKey k, HexMods m = HexMods::None) { core.KeyDown(k, m); }
     void Shift(HexKey k) { core.KeyDown(k, HexMods::Shift); }
@@ -50,7 +51,8 @@ protected:
     }
     std::vector<int32_t> Range(int32_t a, int32_t b) const {
         std::vector<int32_t> v;
-        for (int32_t i = a; i <= b; ++i) v.push_back(i);
+        for (int32_t i = a; i <= b; ++i)
+            v.push_back(i);
         return v;
     }
 
@@ -62,8 +64,10 @@ TEST_F(HexViewCoreTest, BufferGrowsWithZerosAndNeverShrinks) {
     EXPECT_EQ(core.Size(), 0);
     core.SetLastOffset(199);
     EXPECT_EQ(core.Size(), 200);
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(core.ByteAt(i), 0);
-    for (int i = 0; i < 200; ++i) core.SetByte(i, uint8_t(i + 1));
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(core.ByteAt(i), 0);
+    for (int i = 0; i < 200; ++i)
+        core.SetByte(i, uint8_t(i + 1));
     core.SetLastOffset(99);
     EXPECT_EQ(core.Size(), 100);
     EXPECT_EQ(core.Capacity(), 200);
@@ -95,13 +99,15 @@ TEST_F(HexViewCoreTest, MoveBytesOpensAndClosesGapsLikeAPlainVector) {
     };
     Fill(40);
     std::vector<uint8_t> ref(40);
-    for (int i = 0; i < 40; ++i) ref[size_t(i)] = uint8_t(i);
+    for (int i = 0; i < 40; ++i)
+        ref[size_t(i)] = uint8_t(i);
     for (int step = 0; step < 300; ++step) {
         const int size = core.Size();
         if (rnd(2) == 0 || size < 2) {
             const int at = rnd(size + 1), n = 1 + rnd(5);
             core.MoveBytes(at, size - 1, at + n);
-            for (int i = 0; i < n; ++i) core.SetByte(at + i, uint8_t(200 + step));
+            for (int i = 0; i < n; ++i)
+                core.SetByte(at + i, uint8_t(200 + step));
             ref.insert(ref.begin() + at, size_t(n), uint8_t(200 + step));
         } else {
             const int a = rnd(size), b = std::min(size - 1, a + rnd(4));
@@ -186,7 +192,7 @@ TEST_F(HexViewCoreTest, GotoOffsetScrollsTheTargetOntoTheLastRow) {
 TEST_F(HexViewCoreTest, GotoOffsetScrollsHorizontallyToKeepTheCellInView) {
     Fill(64);
     core.ApplyLayout(MakeLayout(), 200, 160); // narrower than the row
-    core.CaretCol = 17;                        // text column
+    core.CaretCol = 17;                       // text column
     core.GotoOffset(15);
     // The cell's right edge would want 275; the bar stops at its maximum.
     EXPECT_EQ(core.HScrollMaxPx(), core.Layout().rightEndPx() - 200);
@@ -287,9 +293,9 @@ TEST_F(HexViewCoreTest, ShiftMovesKeepTheTypedDigitCount) {
 }
 
 TEST_F(HexViewCoreTest, EveryPlainKeyEndsASelection) {
-    for (HexKey k : {HexKey::Tab, HexKey::Enter, HexKey::PageUp, HexKey::PageDown, HexKey::Home,
-                     HexKey::End, HexKey::Left, HexKey::Right, HexKey::Up, HexKey::Down,
-                     HexKey::Insert}) {
+    for (HexKey k :
+         {HexKey::Tab, HexKey::Enter, HexKey::PageUp, HexKey::PageDown, HexKey::Home, HexKey::End,
+          HexKey::Left, HexKey::Right, HexKey::Up, HexKey::Down, HexKey::Insert}) {
         core.ReadOnly = true;
         Fill(300);
         core.GotoOffset(40);
@@ -404,7 +410,8 @@ TEST_F(HexViewCoreTest, HoldingTheButtonBelowTheViewScrollsEveryTick) {
     core.TimerTick();
     EXPECT_EQ(core.FirstOffset, 16);
     EXPECT_EQ(core.SelEnd, core.CaretOffset() - 1);
-    for (int i = 0; i < 20; ++i) core.TimerTick();
+    for (int i = 0; i < 20; ++i)
+        core.TimerTick();
     // Scrolling stops once the end of the data is in view.
     EXPECT_EQ(core.FirstOffset, (16 * 20 - 16 * 11));
     EXPECT_EQ(Selected(), Range(0, core.CaretOffset() - 1));

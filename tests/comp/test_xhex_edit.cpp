@@ -37,11 +37,13 @@ protected:
     void TearDown() override { HexViewCore::InsertMode = false; }
     void Fill(int n) {
         core.SetLastOffset(n - 1);
-        for (int i = 0; i < n; ++i) core.SetByte(i, uint8_t(i));
+        for (int i = 0; i < n; ++i)
+            core.SetByte(i, uint8_t(i));
     }
     Bytes Content() const { return Bytes(core.Data(), core.Data() + core.Size()); }
     void Type(const char* s) {
-        for (; *s; ++s) core.Char(uint8_t(*s));
+        for (; *s; ++s)
+            core.Char(uint8_t(*s));
     }
     void Select(int32_t s, int32_t e) {
         core.SelStart = s;
@@ -236,7 +238,8 @@ TEST_F(HexEditTest, PastingABlockOverASelection) {
     EXPECT_EQ(core.CaretOffset(), 13);
     core.Undo();
     Bytes original(20);
-    for (int i = 0; i < 20; ++i) original[size_t(i)] = uint8_t(i);
+    for (int i = 0; i < 20; ++i)
+        original[size_t(i)] = uint8_t(i);
     EXPECT_EQ(Content(), original);
 }
 
@@ -324,9 +327,11 @@ public:
     EditScript(HexViewCore& core, unsigned seed) : core_(core), rng_(seed) {}
 
     void Run(int edits) {
-        for (int i = 0; i < 40; ++i) model_.push_back(uint8_t(rng_()));
+        for (int i = 0; i < 40; ++i)
+            model_.push_back(uint8_t(rng_()));
         core_.SetLastOffset(int32_t(model_.size()) - 1);
-        for (size_t i = 0; i < model_.size(); ++i) core_.SetByte(int32_t(i), model_[i]);
+        for (size_t i = 0; i < model_.size(); ++i)
+            core_.SetByte(int32_t(i), model_[i]);
         states_.push_back(model_);
         for (int i = 0; i < edits; ++i) {
             Step();

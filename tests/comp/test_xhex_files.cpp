@@ -60,7 +60,8 @@ protected:
     }
     void Fill(int n) {
         view.SetLastOffset(n - 1);
-        for (int i = 0; i < n; ++i) view.SetByte(i, uint8_t(i));
+        for (int i = 0; i < n; ++i)
+            view.SetByte(i, uint8_t(i));
         view.DrawRows();
     }
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -79,12 +80,13 @@ protected:
     // The printed pages as text; each page's rows as (offset, hex bytes).
     std::vector<std::vector<std::pair<int, QStringList>>> PrintedPages() {
         QProcess p;
-        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), view.pdfPath,
-                                              QStringLiteral("-")});
+        p.start(QStringLiteral("pdftotext"),
+                {QStringLiteral("-layout"), view.pdfPath, QStringLiteral("-")});
         EXPECT_TRUE(p.waitForFinished(30000));
         const QString text = QString::fromLatin1(p.readAllStandardOutput());
         std::vector<std::vector<std::pair<int, QStringList>>> pages;
-        static const QRegularExpression row(QStringLiteral("^\\s*([0-9A-F]{6}):((?:\\s+[0-9A-F]{2}\\b)*)"));
+        static const QRegularExpression row(
+            QStringLiteral("^\\s*([0-9A-F]{6}):((?:\\s+[0-9A-F]{2}\\b)*)"));
         for (const QString& page : text.split(QLatin1Char('\f'))) {
             std::vector<std::pair<int, QStringList>> rows;
             for (const QString& line : page.split(QLatin1Char('\n'))) {
@@ -113,7 +115,8 @@ TEST_F(XHexFilesTest, MenuItemsInOrderWithTheirCaptions) {
               QStringLiteral("Undo|Redo|-|Cut|Copy|Paste|Delete|-|Bytes per Line|-|New|Open|"
                              "Save|SaveAs|-|Print|-|Close"));
     // Every item shows although every switch starts False.
-    for (QAction* a : view.ContextMenu()->actions()) EXPECT_TRUE(a->isVisible());
+    for (QAction* a : view.ContextMenu()->actions())
+        EXPECT_TRUE(a->isVisible());
     EXPECT_FALSE(view.MenuUndoRedo());
 }
 
@@ -253,7 +256,8 @@ TEST_F(XHexFilesTest, SavingWritesTheBytesUnchanged) {
     Fill(300);
     EXPECT_TRUE(view.SaveToFile(Path("all.bin")));
     QByteArray expected;
-    for (int i = 0; i < 300; ++i) expected.append(char(uint8_t(i)));
+    for (int i = 0; i < 300; ++i)
+        expected.append(char(uint8_t(i)));
     EXPECT_EQ(Read(Path("all.bin")), expected);
     EXPECT_EQ(view.FileName(), Path("all.bin"));
 

@@ -7,7 +7,9 @@
 namespace {
 
 // Cell sizes of a small sans font: offset label 42 x 13, "AA" 14 x 13, "M" 8 x 13.
-HexViewCellSizes Sizes() { return {42, 13, 14, 13, 8, 13}; }
+HexViewCellSizes Sizes() {
+    return {42, 13, 14, 13, 8, 13};
+}
 
 HexViewLayout Layout(HexViewLayoutSettings s = {}, int clientH = 160) {
     return ComputeHexViewLayout(s, Sizes(), clientH);
@@ -18,10 +20,12 @@ TEST(HexViewLayoutTest, UngroupedRowPlacesEveryCellAfterAGap) {
     ASSERT_EQ(l.columnX.size(), 34u);
     EXPECT_EQ(l.columnX[0], 3);
     EXPECT_EQ(l.columnX[1], 3 + 42 + 4);
-    for (int j = 1; j <= 16; ++j) EXPECT_EQ(l.columnX[j], 49 + (j - 1) * 18) << j;
+    for (int j = 1; j <= 16; ++j)
+        EXPECT_EQ(l.columnX[j], 49 + (j - 1) * 18) << j;
     // The gap after byte 15 and then the text column's own distance.
     EXPECT_EQ(l.columnX[17], 49 + 16 * 18 + 4);
-    for (int k = 17; k <= 33; ++k) EXPECT_EQ(l.columnX[k], 341 + (k - 17) * 8) << k;
+    for (int k = 17; k <= 33; ++k)
+        EXPECT_EQ(l.columnX[k], 341 + (k - 17) * 8) << k;
     EXPECT_EQ(l.rightEndPx(), 341 + 16 * 8);
     EXPECT_EQ(l.rowHeightPx, 13);
     EXPECT_EQ(l.rowCount, (160 - 2) / 13);
@@ -55,7 +59,8 @@ TEST(HexViewLayoutTest, PositionsAndVisibilityMoveTheColumns) {
     s.hexVisible = false;
     l = Layout(s);
     // The hex column takes no room: the text column starts where it would have.
-    for (int j = 1; j <= 16; ++j) EXPECT_EQ(l.columnX[j], 49);
+    for (int j = 1; j <= 16; ++j)
+        EXPECT_EQ(l.columnX[j], 49);
     EXPECT_EQ(l.columnX[17], 49 + 4);
 
     s = {};

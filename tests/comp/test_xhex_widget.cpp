@@ -19,7 +19,9 @@
 
 namespace {
 
-QApplication& App() { return HexViewTestApp::Get(); }
+QApplication& App() {
+    return HexViewTestApp::Get();
+}
 
 struct PaintedCell {
     QString text;
@@ -70,7 +72,8 @@ protected:
     }
     void Fill(int n) {
         view.SetLastOffset(n - 1);
-        for (int i = 0; i < n; ++i) view.SetByte(i, uint8_t(i));
+        for (int i = 0; i < n; ++i)
+            view.SetByte(i, uint8_t(i));
         view.DrawRows();
     }
     QPoint HexCellPoint(int byteInRow, int row) {
