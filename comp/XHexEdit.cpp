@@ -1,0 +1,908 @@
+#include "XHexEdit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QRegion>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QStaticText>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Fills a cell's rectangle with the painter's background and writes the text
+// at its top-left corner, clipped to the rectangle. Screen and paper share it.
+void PaintCell(QPainter& p, const QRect& r, const QString& text) {
+    p.fillRect(r, p.background());
+    p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+}
+
+// The same with a text laid out beforehand; clipped only when it is wider
+// than the cell.
+void PaintCell(QPainter& p, const QRect& r, const QStaticText& text) {
+    p.fillRect(r, p.background());
+    const QSizeF size = text.size();
+    if (size.width() <= r.width() && size.height() <= r.height()) {
+        p.drawStaticText(r.topLeft(), text);
+        return;
+    }
+    p.save();
+    p.setClipRect(r, Qt::IntersectClip);
+    p.drawStaticText(r.topLeft(), text);
+    p.restore();
+}
+
+HexKey KeyOf(int qtKey) {
+    switch (qtKey) {
+    case Qt::Key_Backspace:
+        return HexKey::Backspace;
+    case Qt::Key_Tab:
+        return HexKey::Tab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return HexKey::Enter;
+    case Qt::Key_PageUp:
+        return HexKey::PageUp;
+    case Qt::Key_PageDown:
+        return HexKey::PageDown;
+    case Qt::Key_Home:
+        return HexKey::Home;
+    case Qt::Key_End:
+        return HexKey::End;
+    case Qt::Key_Left:
+        return HexKey::Left;
+    case Qt::Key_Right:
+        return HexKey::Right;
+    case Qt::Key_Up:
+        return HexKey::Up;
+    case Qt::Key_Down:
+        return HexKey::Down;
+    case Qt::Key_Insert:
+        return HexKey::Insert;
+    case Qt::Key_Delete:
+        return HexKey::Delete;
+    case Qt::Key_Z:
+        return HexKey::Z;
+    case Qt::Key_Y:
+        return HexKey::Y;
+    default:
+        return HexKey::Other;
+    }
+}
+
+HexMods ModsOf(Qt::KeyboardModifiers m) {
+    m &= Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (m == Qt::NoModifier) return HexMods::None;
+    if (m == Qt::ShiftModifier) return HexMods::Shift;
+    if (m == Qt::ControlModifier) return HexMods::Ctrl;
+    return HexMods::Other;
+}
+
+} // namespace
+
+TXHexEdit::TXHexEdit(QWidget* parent) : QAbstractScrollArea(parent), core_(*this) {
+    resize(100, 100);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    viewport()->setAutoFillBackground(false);
+    hexFont_ = textFont_ = offsetFont_ = font();
+    const QPalette pal = palette();
+    highLightColor_ = pal.color(QPalette::Active, QPalette::Highlight);
+    highLightTextColor_ = pal.color(QPalette::Active, QPalette::HighlightedText);
+
+    autoScrollTimer_.setInterval(50);
+    connect(&autoScrollTimer_, &QTimer::timeout, this, [this] { core_.TimerTick(); });
+
+    verticalScrollBar()->setRange(0, 0);
+    horizontalScrollBar()->setRange(0, 0);
+    horizontalScrollBar()->setTracking(false);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TXHexEdit::OnVerticalAction);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TXHexEdit::OnHorizontalValue);
+
+    BuildMenu();
+    RebuildCellTexts();
+    UpdateFrame();
+    ComputeLayout();
+    core_.History().UpdateState();
+    core_.SetSelection(core_.SelActive);
+}
+
+TXHexEdit::~TXHexEdit() = default;
+
+// ------------------------------------------------------------ main window
+
+void TXHexEdit::SetLastOffset(int LastOffset) {
+    core_.SetLastOffset(LastOffset);
+}
+
+void TXHexEdit::SetByte(int Offset, uint8_t Value) {
+    core_.SetByte(Offset, Value);
+}
+
+void TXHexEdit::DrawRows() {
+    core_.DrawRows();
+}
+
+// ------------------------------------------------------------ layout
+
+HexViewLayout TXHexEdit::MeasuredLayout(QSize client) const {
+    const QFontMetrics fo(offsetFont_), fh(hexFont_), ft(textFont_);
+    HexViewCellSizes m;
+    m.offsetWPx = fo.horizontalAdvance(QString::fromLatin1(HexViewOffsetSample(offsetMode_)));
+    m.offsetHPx = fo.height();
+    m.hexWPx = fh.horizontalAdvance(QString::fromLatin1(HexViewHexSample(core_.HexMode)));
+    m.hexHPx = fh.height();
+    m.textWPx = ft.horizontalAdvance(QString::fromLatin1(HexViewTextSample()));
+    m.textHPx = ft.height();
+    return ComputeHexViewLayout(settings_, m, client.height());
+}
+
+void TXHexEdit::ComputeLayout() {
+    if (updatingScrollBars_) return;
+    // A bar that appears or goes changes the client size; lay out again then.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QSize client = viewport()->size();
+        if (client.width() <= 0 || client.height() <= 0) return;
+        const HexViewLayout l = MeasuredLayout(client);
+        settings_.hexGapPx = l.hexGapPx;
+        core_.ApplyLayout(l, client.width(), client.height());
+        SyncScrollBars();
+        if (viewport()->size() == client) return;
+    }
+}
+
+void TXHexEdit::SyncScrollBars() {
+    updatingScrollBars_ = true;
+    const HexViewLayout& l = core_.Layout();
+    QScrollBar* v = verticalScrollBar();
+    const int page = std::max(1, l.pageBytes());
+    v->setRange(0, std::max(0, core_.Size() - l.pageBytes()));
+    v->setPageStep(page);
+    v->setSingleStep(l.bytesPerLine);
+    v->setValue(core_.FirstOffset);
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, core_.HScrollMaxPx());
+    h->setPageStep(std::max(1, viewport()->width()));
+    h->setSingleStep(10);
+    h->setValue(core_.HScrollPx);
+    updatingScrollBars_ = false;
+}
+
+void TXHexEdit::OnVerticalAction(int action) {
+    QScrollBar* v = verticalScrollBar();
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        core_.LineUp();
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        core_.LineDown();
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        core_.PageUp(true);
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        core_.PageDown(true);
+        break;
+    case QAbstractSlider::SliderMove:
+        core_.ThumbTrack(v->sliderPosition());
+        break;
+    default:
+        break;
+    }
+    // The view decides where the thumb stands.
+    if (!v->isSliderDown()) v->setSliderPosition(core_.FirstOffset);
+}
+
+void TXHexEdit::OnHorizontalValue(int value) {
+    if (updatingScrollBars_) return;
+    core_.SetHScroll(value);
+}
+
+void TXHexEdit::scrollContentsBy(int, int) {
+    // The rows are painted from the view's own positions; nothing to shift.
+}
+
+void TXHexEdit::RebuildCellTexts() {
+    auto prepared = [](const QString& text, const QFont& font) {
+        QStaticText t(text);
+        t.setTextFormat(Qt::PlainText);
+        t.setPerformanceHint(QStaticText::AggressiveCaching);
+        t.prepare(QTransform(), font);
+        return t;
+    };
+    for (int b = 0; b < 256; ++b) {
+        hexTexts_[b] = QString::fromLatin1(HexViewByteText(uint8_t(b), core_.HexMode));
+        charTexts_[b] = QString(QChar(uchar(HexViewByteChar(uint8_t(b), textAllChars_))));
+        hexStatic_[b] = prepared(hexTexts_[b], hexFont_);
+        charStatic_[b] = prepared(charTexts_[b], textFont_);
+    }
+    blankText_ = QString::fromLatin1(kHexViewBlankCell.c_str());
+    blankHexStatic_ = prepared(blankText_, hexFont_);
+    blankCharStatic_ = prepared(blankText_, textFont_);
+}
+
+// ------------------------------------------------------------ painting
+
+void TXHexEdit::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    // The cells cover their columns; the background shows everywhere else.
+    QRegion rest(viewport()->rect());
+    const HexViewLayout& l = core_.Layout();
+    const int bpl = l.bytesPerLine, gap = settings_.hexGapPx, dx = -core_.HScrollPx;
+    const int top = kHexViewTopMarginPx, height = (l.rowCount + 1) * l.rowHeightPx;
+    auto covered = [&](int x0, int x1) { rest -= QRegion(x0 + dx, top, x1 - x0, height); };
+    if (settings_.offsetVisible) covered(l.columnX[0], l.columnX[0] + l.offsetWPx + gap);
+    if (settings_.hexVisible) covered(l.columnX[1], l.columnX[size_t(bpl)] + l.hexWPx + gap);
+    if (settings_.textVisible)
+        covered(l.columnX[size_t(bpl) + 1], l.columnX[size_t(2 * bpl)] + l.textWPx + gap);
+    for (const QRect& r : rest)
+        p.fillRect(r, bgColor_);
+    PaintRows(p);
+}
+
+void TXHexEdit::PaintRows(QPainter& p) {
+    const HexViewLayout& l = core_.Layout();
+    const int bpl = l.bytesPerLine;
+    const int size = core_.Size();
+    const int rowH = l.rowHeightPx;
+    const QBrush bg(bgColor_), hl(highLightColor_);
+
+    p.save();
+    p.translate(-core_.HScrollPx, 0);
+    // Column by column, each row left to right, so a font is chosen once per
+    // column and every cell still paints over the overhang of the one before.
+    if (settings_.offsetVisible) {
+        p.setFont(offsetFont_);
+        p.setPen(offsetColor_);
+        p.setBackground(bg);
+        for (int r = 0; r <= l.rowCount; ++r) {
+            const int o = core_.FirstOffset + r * bpl;
+            const QString label =
+                QString::fromLatin1(HexViewOffsetLabel(o, size, offsetMode_).c_str());
+            // Labels repeat from frame to frame: keep them laid out.
+            auto it = labelCache_.find(label);
+            if (it == labelCache_.end()) {
+                if (labelCache_.size() > 1024) labelCache_.clear();
+                QStaticText t(label);
+                t.setTextFormat(Qt::PlainText);
+                t.setPerformanceHint(QStaticText::AggressiveCaching);
+                t.prepare(QTransform(), offsetFont_);
+                it = labelCache_.insert(label, t);
+            }
+            pendingText_ = &label;
+            pendingStatic_ = &it.value();
+            DrawCell(0, r, p, label, l.offsetWPx, rowH);
+        }
+        pendingText_ = nullptr;
+        pendingStatic_ = nullptr;
+    }
+    auto paintColumn = [&](bool hex) {
+        const QFont& font = hex ? hexFont_ : textFont_;
+        const QColor& color = hex ? hexColor_ : textColor_;
+        const QString* texts = hex ? hexTexts_ : charTexts_;
+        const QStaticText* statics = hex ? hexStatic_ : charStatic_;
+        const QStaticText& blank = hex ? blankHexStatic_ : blankCharStatic_;
+        const int firstCol = hex ? 1 : bpl + 1;
+        const int cellW = hex ? l.hexWPx : l.textWPx;
+        p.setFont(font);
+        bool lastSel = false;
+        p.setPen(color);
+        p.setBackground(bg);
+        for (int r = 0; r <= l.rowCount; ++r) {
+            const int o = core_.FirstOffset + r * bpl;
+            for (int j = 0; j < bpl; ++j) {
+                const int at = o + j;
+                const bool inData = at < size;
+                const bool sel = core_.IsSelected(at);
+                if (sel != lastSel) {
+                    p.setPen(sel ? highLightTextColor_ : color);
+                    p.setBackground(sel ? hl : bg);
+                    lastSel = sel;
+                }
+                const uint8_t b = inData ? core_.ByteAt(at) : 0;
+                pendingStatic_ = inData ? &statics[b] : &blank;
+                pendingText_ = inData ? &texts[b] : &blankText_;
+                DrawCell(firstCol + j, r, p, *pendingText_, cellW, rowH);
+            }
+        }
+        pendingStatic_ = nullptr;
+        pendingText_ = nullptr;
+    };
+    if (settings_.hexVisible) paintColumn(true);
+    if (settings_.textVisible) paintColumn(false);
+
+    // The caret: a bar 2 pixels wide, 1 pixel left of its cell.
+    if (hasFocus() && caretShown_) {
+        const int x = l.columnX[size_t(core_.CaretCol)] - 1;
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.fillRect(QRect(x, core_.CaretRow * rowH + kHexViewTopMarginPx, 2, rowH), Qt::white);
+    }
+    p.restore();
+}
+
+void TXHexEdit::DrawCell(int Column, int Row, QPainter& Canvas, const QString& Text, int CellW,
+                         int CellH) {
+    const int left = core_.Layout().columnX[size_t(Column)];
+    const QRect r(left, Row * CellH + kHexViewTopMarginPx, CellW + settings_.hexGapPx, CellH);
+    // The rows hand over texts laid out beforehand; any other text is laid
+    // out here.
+    if (pendingText_ == &Text) {
+        // Blank cells only clear their rectangle.
+        const bool blank =
+            pendingStatic_ == &blankHexStatic_ || pendingStatic_ == &blankCharStatic_;
+        if (blank)
+            Canvas.fillRect(r, Canvas.background());
+        else
+            PaintCell(Canvas, r, *pendingStatic_);
+    } else {
+        PaintCell(Canvas, r, Text);
+    }
+}
+
+// ------------------------------------------------------------ host
+
+void TXHexEdit::Repaint() {
+    SyncScrollBars();
+    viewport()->update();
+}
+
+void TXHexEdit::CaretPlaced(int32_t offset) {
+    if (hasFocus()) viewport()->update();
+    if (OnMoveCaret) OnMoveCaret(this, offset);
+}
+
+void TXHexEdit::SelectionSet(bool active, int32_t selStart, int32_t selEnd) {
+    if (OnChangeSelection) OnChangeSelection(this, active, selStart, selEnd);
+    cutItem_->setEnabled(active);
+    copyItem_->setEnabled(active);
+    deleteItem_->setEnabled(active);
+}
+
+void TXHexEdit::SizeChanged() {
+    if (!updatingScrollBars_) SyncScrollBars();
+}
+
+void TXHexEdit::Beep() {
+    QApplication::beep();
+}
+
+void TXHexEdit::InputModeChanged(bool insert) {
+    if (OnChangeInputMode) OnChangeInputMode(this, insert);
+}
+
+void TXHexEdit::UndoRedoChanged(bool canUndo, bool canRedo) {
+    undoItem_->setEnabled(canUndo);
+    redoItem_->setEnabled(canRedo);
+    if (OnUndoRedo) OnUndoRedo(this, canUndo, canRedo);
+}
+
+void TXHexEdit::PutOnClipboard(const std::string& text, const std::vector<uint8_t>& block) {
+    auto* data = new QMimeData;
+    data->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    data->setData(QString::fromLatin1(kHexTextMimeType),
+                  QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size())));
+    QApplication::clipboard()->setMimeData(data);
+    pasteItem_->setEnabled(true);
+    if (OnPasteEnable) OnPasteEnable(this);
+}
+
+HexClipboardContent TXHexEdit::ClipboardContent() {
+    HexClipboardContent c;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (!data) return c;
+    const QString hexType = QString::fromLatin1(kHexTextMimeType);
+    if (data->hasFormat(hexType)) {
+        const QByteArray b = data->data(hexType);
+        c.hasBlock = true;
+        c.block.assign(b.begin(), b.end());
+    }
+    if (data->hasText()) {
+        const QByteArray t = data->text().toLatin1();
+        c.hasText = true;
+        c.text.assign(t.constData(), size_t(t.size()));
+    }
+    return c;
+}
+
+void TXHexEdit::BusyCursor(bool on) {
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+// ------------------------------------------------------------ input
+
+bool TXHexEdit::event(QEvent* e) {
+    if (e->type() == QEvent::KeyPress && wantTab_) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Tab && ModsOf(k->modifiers()) == HexMods::None) {
+            keyPressEvent(k);
+            return true;
+        }
+    }
+    if (e->type() == QEvent::WindowActivate) {
+        show();
+        if (OnActivate) OnActivate(this);
+    }
+    return QAbstractScrollArea::event(e);
+}
+
+void TXHexEdit::keyPressEvent(QKeyEvent* e) {
+    const HexMods mods = ModsOf(e->modifiers());
+    if (core_.KeyDown(KeyOf(e->key()), mods)) {
+        e->accept();
+        return;
+    }
+    // Characters reach the character handler unless Alt or Meta is held.
+    const QString text = e->text();
+    if (mods == HexMods::Other || text.isEmpty()) {
+        QAbstractScrollArea::keyPressEvent(e);
+        return;
+    }
+    for (const QChar c : text)
+        if (c.unicode() < 256 && c.unicode() != 127) core_.Char(uint8_t(c.unicode()));
+    e->accept();
+}
+
+void TXHexEdit::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    const bool left = e->button() == Qt::LeftButton;
+    const QPoint pt = e->position().toPoint();
+    core_.MousePress(pt.x(), pt.y(), left);
+    if (left) {
+        caretShown_ = false;
+        autoScrollTimer_.start();
+    }
+    viewport()->update();
+}
+
+void TXHexEdit::mouseMoveEvent(QMouseEvent* e) {
+    const QPoint pt = e->position().toPoint();
+    core_.MouseMove(pt.x(), pt.y());
+}
+
+void TXHexEdit::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    core_.MouseRelease(true);
+    autoScrollTimer_.stop();
+    caretShown_ = true;
+    viewport()->update();
+}
+
+void TXHexEdit::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    caretShown_ = true;
+    core_.FocusGained();
+    viewport()->update();
+    if (OnGetFocus) OnGetFocus(this);
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    if (data && (data->hasText() || data->hasFormat(QString::fromLatin1(kHexTextMimeType)))) {
+        pasteItem_->setEnabled(true);
+        if (OnPasteEnable) OnPasteEnable(this);
+    }
+}
+
+void TXHexEdit::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    viewport()->update();
+    if (OnKillFocus) OnKillFocus(this);
+}
+
+void TXHexEdit::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    if (updatingScrollBars_) {
+        // A bar came or went while the view set its ranges: lay out afterwards.
+        QMetaObject::invokeMethod(
+            this, [this] { ComputeLayout(); }, Qt::QueuedConnection);
+        return;
+    }
+    ComputeLayout();
+}
+
+void TXHexEdit::contextMenuEvent(QContextMenuEvent* e) {
+    menu_->exec(e->globalPos());
+}
+
+// ------------------------------------------------------------ menu
+
+void TXHexEdit::BuildMenu() {
+    menu_ = new QMenu(this);
+    auto item = [this](const char* caption, auto slot) {
+        QAction* a = menu_->addAction(QString::fromLatin1(caption));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    undoItem_ = item("Undo", [this] { Undo(); });
+    redoItem_ = item("Redo", [this] { Redo(); });
+    menu_->addSeparator();
+    cutItem_ = item("Cut", [this] { CutToClipboard(); });
+    copyItem_ = item("Copy", [this] { CopyToClipboard(); });
+    pasteItem_ = item("Paste", [this] { PasteFromClipboard(); });
+    deleteItem_ = item("Delete", [this] { DeleteSelected(); });
+    menu_->addSeparator();
+    bytesPerLineItem_ = item("Bytes per Line", [this] {
+        const int b = BytesPerLine();
+        SetBytesPerLine(b == 2 ? 4 : b == 4 ? 8 : b == 8 ? 16 : 2);
+    });
+    menu_->addSeparator();
+    newItem_ = item("New", [this] { NewData(QStringLiteral("Untitled"), 0); });
+    openItem_ = item("Open", [this] { OpenCommand(); });
+    saveItem_ = item("Save", [this] { SaveCommand(); });
+    saveAsItem_ = item("SaveAs", [this] { SaveAsCommand(); });
+    menu_->addSeparator();
+    printItem_ = item("Print", [this] { PrintData(); });
+    menu_->addSeparator();
+    closeItem_ = item("Close", [this] {
+        if (OnClose) OnClose(this);
+    });
+}
+
+// Each switch shows or hides its own items only; a new view shows them all.
+#define HEXVIEW_MENU_SWITCH(Name, field, ...)                                                      \
+    void TXHexEdit::Set##Name(bool v) {                                                            \
+        field = v;                                                                                 \
+        for (QAction * a : {__VA_ARGS__})                                                          \
+            a->setVisible(v);                                                                      \
+    }
+HEXVIEW_MENU_SWITCH(MenuUndoRedo, menuUndoRedo_, undoItem_, redoItem_)
+HEXVIEW_MENU_SWITCH(MenuCutCopyPaste, menuCutCopyPaste_, cutItem_, copyItem_, pasteItem_)
+HEXVIEW_MENU_SWITCH(MenuDelete, menuDelete_, deleteItem_)
+HEXVIEW_MENU_SWITCH(MenuBytesPerLine, menuBytesPerLine_, bytesPerLineItem_)
+HEXVIEW_MENU_SWITCH(MenuNew, menuNew_, newItem_)
+HEXVIEW_MENU_SWITCH(MenuOpen, menuOpen_, openItem_)
+HEXVIEW_MENU_SWITCH(MenuSave, menuSave_, saveItem_)
+HEXVIEW_MENU_SWITCH(MenuSaveAs, menuSaveAs_, saveAsItem_)
+HEXVIEW_MENU_SWITCH(MenuPrint, menuPrint_, printItem_)
+HEXVIEW_MENU_SWITCH(MenuClose, menuClose_, closeItem_)
+#undef HEXVIEW_MENU_SWITCH
+
+// ------------------------------------------------------------ properties
+
+void TXHexEdit::SetBytesPerLine(int v) {
+    if (v < 1 || v > kHexViewMaxBytesPerLine) return;
+    settings_.bytesPerLine = v;
+    core_.ChangeBytesPerLine(MeasuredLayout(viewport()->size()));
+    ComputeLayout();
+}
+
+void TXHexEdit::SetOffsetMode(int v) {
+    offsetMode_ = v == omDec ? omDec : omHex;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexMode(int v) {
+    core_.HexMode = (v == hmDec || v == hmBin) ? THexMode(v) : hmHex;
+    RebuildCellTexts();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexGroup(int v) {
+    if (v < 1 || v > 255) return;
+    settings_.hexGroup = v;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexGap(int v) {
+    if (v < -1 || v > 127) return;
+    settings_.hexGapPx = v;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexPos(int v) {
+    if (v < -1 || v > 127) return;
+    settings_.hexPosPx = v;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetTextPos(int v) {
+    if (v < -1 || v > 127) return;
+    settings_.textPosPx = v;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetOffsetVisible(bool v) {
+    settings_.offsetVisible = v;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexVisible(bool v) {
+    settings_.hexVisible = core_.HexVisible = v;
+    if (!v) settings_.textVisible = core_.TextVisible = true;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetTextVisible(bool v) {
+    settings_.textVisible = core_.TextVisible = v;
+    if (!v) settings_.hexVisible = core_.HexVisible = true;
+    ComputeLayout();
+}
+
+void TXHexEdit::SetTextAllChars(bool v) {
+    textAllChars_ = v;
+    RebuildCellTexts();
+    viewport()->update();
+}
+
+void TXHexEdit::SetHexFont(const QFont& f) {
+    hexFont_ = f;
+    RebuildCellTexts();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetTextFont(const QFont& f) {
+    textFont_ = f;
+    RebuildCellTexts();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetOffsetFont(const QFont& f) {
+    offsetFont_ = f;
+    labelCache_.clear();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHexColor(const QColor& c) {
+    hexColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetOffsetColor(const QColor& c) {
+    offsetColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetTextColor(const QColor& c) {
+    textColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetBGColor(const QColor& c) {
+    bgColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetHighLightColor(const QColor& c) {
+    highLightColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetHighLightTextColor(const QColor& c) {
+    highLightTextColor_ = c;
+    viewport()->update();
+}
+
+void TXHexEdit::SetMaxUndo(int v) {
+    if (v < 5 || v > 4999) return;
+    HexViewCore::SharedMaxUndo = v;
+    core_.History().SetCapacity(v);
+}
+
+void TXHexEdit::UpdateFrame() {
+    if (border_)
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+    else if (clientEdge_)
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    else
+        setFrameStyle(QFrame::NoFrame);
+    setLineWidth(clientEdge_ && !border_ ? 2 : 1);
+    setVerticalScrollBarPolicy(vertScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(horzScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+}
+
+void TXHexEdit::SetBorder(bool v) {
+    border_ = v;
+    UpdateFrame();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetClientEdge(bool v) {
+    clientEdge_ = v;
+    UpdateFrame();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetVertScrollBar(bool v) {
+    vertScrollBar_ = v;
+    UpdateFrame();
+    ComputeLayout();
+}
+
+void TXHexEdit::SetHorzScrollBar(bool v) {
+    horzScrollBar_ = v;
+    UpdateFrame();
+    ComputeLayout();
+}
+
+// ------------------------------------------------------------ files
+
+void TXHexEdit::SetFileName(const QString& Name) {
+    if (Name.isEmpty())
+        NewData(QStringLiteral("Untitled"), 0);
+    else
+        LoadFromFile(Name);
+}
+
+void TXHexEdit::NewData(const QString& Name, int LastOffset) {
+    fileName_ = Name;
+    core_.SetLastOffset(LastOffset);
+    FinishNewContent();
+}
+
+bool TXHexEdit::LoadFromFile(const QString& Name) {
+    BusyCursor(true);
+    // Read everything first, so that a file that cannot be read leaves the
+    // view as it was.
+    QFile file(Name);
+    QByteArray bytes;
+    bool ok = file.open(QIODevice::ReadOnly) && file.size() < qint64(INT32_MAX);
+    if (ok) {
+        bytes = file.readAll();
+        ok = file.error() == QFileDevice::NoError && bytes.size() == file.size();
+    }
+    if (!ok) {
+        BusyCursor(false);
+        return false;
+    }
+    core_.SetLastOffset(int(bytes.size()) - 1);
+    if (!bytes.isEmpty()) std::memcpy(core_.Data(), bytes.constData(), size_t(bytes.size()));
+    fileName_ = Name;
+    FinishNewContent();
+    BusyCursor(false);
+    return true;
+}
+
+void TXHexEdit::FinishNewContent() {
+    core_.ResetView();
+    ComputeLayout();
+    core_.GotoOffset(0);
+    // Steps recorded against the old data must not be replayed on the new.
+    THistory& h = core_.History();
+    h.SetCapacity(h.Capacity());
+    h.UpdateState();
+    core_.SetSelection(core_.SelActive);
+    core_.DrawRows();
+}
+
+bool TXHexEdit::SaveToFile(const QString& Name) {
+    const QString name = Name.isEmpty() ? fileName_ : Name;
+    if (name.isEmpty()) return false;
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const qint64 n = core_.Size();
+    if (n > 0 && file.write(reinterpret_cast<const char*>(core_.Data()), n) != n) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) return false;
+    fileName_ = name;
+    return true;
+}
+
+QString TXHexEdit::AskOpenFileName() {
+    return QFileDialog::getOpenFileName(this);
+}
+
+QString TXHexEdit::AskSaveFileName(const QString& Start) {
+    return QFileDialog::getSaveFileName(this, QString(), Start);
+}
+
+void TXHexEdit::OpenCommand() {
+    const QString name = AskOpenFileName();
+    if (!name.isEmpty()) LoadFromFile(name);
+}
+
+void TXHexEdit::SaveCommand() {
+    // A view that never had a name asks for one, as one named "Untitled" does.
+    if (!fileName_.isEmpty() && fileName_ != QLatin1String("Untitled")) {
+        SaveToFile(QString());
+        return;
+    }
+    const QString name = AskSaveFileName(QString());
+    if (!name.isEmpty()) SaveToFile(name);
+}
+
+void TXHexEdit::SaveAsCommand() {
+    const QString start = fileName_ == QLatin1String("Untitled") ? QString() : fileName_;
+    const QString name = AskSaveFileName(start);
+    if (!name.isEmpty()) SaveToFile(name);
+}
+
+// ------------------------------------------------------------ printing
+
+bool TXHexEdit::AskPrinter(QPrinter& Printer, bool& Selection) {
+    QPrintDialog dialog(&Printer, this);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, true);
+    dialog.setPrintRange(Selection ? QAbstractPrintDialog::Selection
+                                   : QAbstractPrintDialog::AllPages);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    Selection = dialog.printRange() == QAbstractPrintDialog::Selection;
+    return true;
+}
+
+void TXHexEdit::PrintData() {
+    QPrinter printer(QPrinter::HighResolution);
+    bool selection = core_.SelActive;
+    if (!AskPrinter(printer, selection)) return;
+    PrintRows(printer, selection);
+}
+
+void TXHexEdit::PrintRows(QPrinter& Printer, bool SelectionOnly) {
+    int from = 0, to = core_.Size() - 1;
+    if (SelectionOnly) {
+        core_.NormaliseSelection();
+        from = core_.SelStart;
+        to = core_.SelEnd;
+    }
+    QPainter p;
+    if (!p.begin(&Printer)) return;
+    // The font keeps its size in points on paper, whatever the resolution.
+    QFont font = hexFont_;
+    if (font.pixelSize() > 0) font.setPointSizeF(font.pixelSize() * 72.0 / 96.0);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.setBackground(Qt::white);
+    const QFontMetrics fm(font, &Printer);
+    const int charW = fm.horizontalAdvance(QLatin1Char('M')), charH = fm.height();
+    const int cellW = fm.horizontalAdvance(QStringLiteral("AA")), cellH = charH;
+    const int labelW = fm.horizontalAdvance(QStringLiteral("AAAAAA:")), labelH = charH;
+    const int gap = charW / 2;
+    const int bpl = settings_.bytesPerLine;
+    const int pageW = Printer.width(), pageH = Printer.height();
+    const int left = std::min(300, pageW), top = std::min(300, pageH);
+    // At least one row a page, so that every page moves on.
+    const int linesPerPage = std::max(1, (pageH - left) / std::max(1, labelH));
+
+    std::vector<int> px(size_t(2 * bpl + 2));
+    for (int i = 0; i < bpl; ++i) {
+        px[size_t(i + 1)] = labelW + gap + i * (gap + cellW);
+        px[size_t(bpl + 1 + i)] = labelW + gap + bpl * (gap + cellW) + gap + i * charW;
+    }
+    px[size_t(2 * bpl + 1)] = px[size_t(2 * bpl)] + charW;
+    auto cell = [&](int column, int row, const QString& text, int w, int h) {
+        PaintCell(p, QRect(px[size_t(column)], row * h + 2, w + gap, h), text);
+    };
+
+    const int size = core_.Size();
+    const QString blank = QString::fromLatin1(kHexViewBlankCell.c_str());
+    p.translate(left, top);
+    while (from <= to) {
+        if (size > 0) {
+            int o = HexViewRowStart(std::max(from, 0), bpl);
+            for (int r = 0; r < linesPerPage && o <= to; ++r, o += bpl) {
+                cell(0, r, QString::fromLatin1(HexViewOffsetLabel(o, size, omHex).c_str()), labelW,
+                     labelH);
+                for (int j = 0; j < bpl; ++j) {
+                    const int at = o + j;
+                    const bool in = at < size;
+                    const uint8_t b = in ? core_.ByteAt(at) : 0;
+                    cell(j + 1, r,
+                         in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank, cellW,
+                         cellH);
+                    cell(bpl + j + 1, r,
+                         in ? QString(QChar(uchar(HexViewByteChar(b, false)))) : blank, charW,
+                         charH);
+                }
+            }
+        }
+        from += bpl * linesPerPage;
+        if (to >= from) Printer.newPage();
+    }
+    p.end();
+}
