@@ -33,6 +33,14 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->resize(label->fontMetrics().horizontalAdvance(text), label->height());
 }
 
+// A check box keeps its place but widens to show its whole caption in the
+// substitute face, as far as its parent's right edge.
+void FitCheckBox(QCheckBox* box) {
+    const int room = box->parentWidget()->width() - box->x();
+    const int width = std::min(std::max(box->width(), box->sizeHint().width()), room);
+    box->resize(width, box->height());
+}
+
 QString Hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
 }
@@ -180,6 +188,8 @@ void TForm1::BuildControls() {
         w->setEnabled(row.Enabled);
         if (row.Kind == TControlKind::ckLabel)
             SetLabelText(static_cast<QLabel*>(w), caption);
+        if (row.Kind == TControlKind::ckCheckBox)
+            FitCheckBox(static_cast<QCheckBox*>(w));
         made.insert(w->objectName(), w);
     }
 

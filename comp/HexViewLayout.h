@@ -98,3 +98,8 @@ inline const std::string kHexViewBlankCell(9, ' ');
 std::string HexViewOffsetLabel(int32_t rowOffset, int32_t size, TOffsetMode mode);
 std::string HexViewByteText(uint8_t value, THexMode mode);
 char HexViewByteChar(uint8_t value, bool allChars);
+// The character a byte shows in the text column, as a Unicode code point: the
+// bytes are read in the Western Windows code page, the single-byte character
+// set the text fonts were chosen for (0x80 is the euro sign, 0x93 and 0x94
+// quotation marks); its five unassigned bytes show as U+FFFD.
+char16_t HexViewByteGlyph(uint8_t value, bool allChars);

@@ -228,7 +228,7 @@ void TXHexEdit::RebuildCellTexts() {
     };
     for (int b = 0; b < 256; ++b) {
         hexTexts_[b] = QString::fromLatin1(HexViewByteText(uint8_t(b), core_.HexMode));
-        charTexts_[b] = QString(QChar(uchar(HexViewByteChar(uint8_t(b), textAllChars_))));
+        charTexts_[b] = QString(QChar(HexViewByteGlyph(uint8_t(b), textAllChars_)));
         hexStatic_[b] = prepared(hexTexts_[b], hexFont_);
         charStatic_[b] = prepared(charTexts_[b], textFont_);
     }
@@ -896,7 +896,7 @@ void TXHexEdit::PrintRows(QPrinter& Printer, bool SelectionOnly) {
                          in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank, cellW,
                          cellH);
                     cell(bpl + j + 1, r,
-                         in ? QString(QChar(uchar(HexViewByteChar(b, false)))) : blank, charW,
+                         in ? QString(QChar(HexViewByteGlyph(b, false))) : blank, charW,
                          charH);
                 }
             }

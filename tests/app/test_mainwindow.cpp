@@ -58,6 +58,13 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_EQ(w->geometry(),
                       QRect(row.Left, row.Top,
                             label->fontMetrics().horizontalAdvance(label->text()), row.Height));
+        } else if (row.Kind == TControlKind::ckCheckBox) {
+            // Check boxes widen to show their whole caption, within their panel.
+            EXPECT_EQ(w->pos(), QPoint(row.Left, row.Top));
+            EXPECT_EQ(w->height(), row.Height);
+            EXPECT_GE(w->width(), row.Width);
+            EXPECT_GE(w->width(), std::min(w->sizeHint().width(), w->parentWidget()->width() - row.Left));
+            EXPECT_LE(w->geometry().right(), w->parentWidget()->width() - 1);
         } else {
             EXPECT_EQ(w->geometry(), QRect(row.Left, row.Top, row.Width, row.Height));
         }

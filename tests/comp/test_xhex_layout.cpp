@@ -173,6 +173,19 @@ TEST(HexViewLayoutTest, ByteTextsInEachMode) {
     EXPECT_EQ(HexViewByteChar(5, true), char(5));
 }
 
+TEST(HexViewLayoutTest, TextColumnReadsTheWesternWindowsCodePage) {
+    EXPECT_EQ(HexViewByteGlyph(0x41, false), u'A');
+    EXPECT_EQ(HexViewByteGlyph(0x1F, false), u'.');
+    EXPECT_EQ(HexViewByteGlyph(0x1F, true), char16_t(0x1F));
+    EXPECT_EQ(HexViewByteGlyph(0x7F, false), char16_t(0x7F));
+    EXPECT_EQ(HexViewByteGlyph(0x80, false), char16_t(0x20AC)); // euro sign
+    EXPECT_EQ(HexViewByteGlyph(0x94, false), char16_t(0x201D)); // right double quotation mark
+    EXPECT_EQ(HexViewByteGlyph(0x9F, false), char16_t(0x0178));
+    EXPECT_EQ(HexViewByteGlyph(0x81, false), char16_t(0xFFFD)); // unassigned
+    EXPECT_EQ(HexViewByteGlyph(0xA0, false), char16_t(0xA0));
+    EXPECT_EQ(HexViewByteGlyph(0xFF, false), char16_t(0xFF));
+}
+
 TEST(HexViewLayoutTest, DigitsAcceptedPerMode) {
     EXPECT_TRUE(HexViewAcceptsDigit(hmHex, 'f'));
     EXPECT_TRUE(HexViewAcceptsDigit(hmHex, 'C'));
