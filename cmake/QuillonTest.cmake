@@ -1,10 +1,16 @@
-# quillon_add_test(NAME SOURCES src... LIBS lib...)
+# quillon_add_test(NAME [QT] SOURCES src... LIBS lib...)
 # One GoogleTest executable, registered with CTest under its own name. Tests
 # run on Qt's offscreen platform and find the port libraries in the bin folder.
+# QT: the test works with widgets; its entry point makes the QApplication.
 function(quillon_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(T_QT)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} quillon_qt_test_main Qt6::Test)
+  else()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     QUILLON_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
     QUILLON_BIN_DIR="${QUILLON_BIN_DIR}")

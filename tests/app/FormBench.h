@@ -18,16 +18,6 @@
 #include <string>
 #include <vector>
 
-inline QApplication& App() {
-    static int argc = 1;
-    static char arg0[] = "quillon-test";
-    static char* argv[] = {arg0, nullptr};
-    // Kept until the process ends: destroying it among the static objects at
-    // exit would run after Qt's own statics are gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 struct TFormBench {
     TScriptedDialogs Dialogs;
     avrsim::VirtualClock Clock;
@@ -42,7 +32,6 @@ struct TFormBench {
     // device: a part name for the simulated target ("none": empty cable); an
     // empty name leaves the port unopened, as when the port library is missing.
     explicit TFormBench(const std::string& device) {
-        App();
         if (!device.empty()) {
             avrsim::SimConfig config;
             config.device = device;

@@ -12,18 +12,7 @@
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test";
-char* argv[] = {arg0, nullptr};
-QApplication& App() {
-    // Kept until the process ends: destroying it among the static objects at
-    // exit would run after Qt's own statics are gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 TEST(InfoForm, TextHas26LinesWithAlignedColumns) {
-    App();
     TInfoForm form;
     const QStringList lines = form.InfoMemo->toPlainText().split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 26);
@@ -59,7 +48,6 @@ TEST(InfoForm, TextHas26LinesWithAlignedColumns) {
 }
 
 TEST(InfoForm, WindowGeometryFontAndColour) {
-    App();
     TInfoForm form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("ISP Information"));
     EXPECT_EQ(form.size(), QSize(678, 464));
@@ -80,7 +68,6 @@ TEST(InfoForm, WindowGeometryFontAndColour) {
 }
 
 TEST(InfoForm, ShownOnceHiddenByCloseAndCloseBoxTextKept) {
-    App();
     TInfoForm form;
     EXPECT_FALSE(form.isVisible());
     form.ShowInfo();

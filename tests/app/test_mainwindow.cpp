@@ -152,7 +152,6 @@ TEST(MainWindowStart, PortOpenEnablesOnlyInitDevice) {
 }
 
 TEST(MainWindowStart, PortLibraryMissingLeavesInitDeviceDisabled) {
-    App();
     // The program's own way to the port: a library named by QUILLON_PORTIO.
     qputenv("QUILLON_PORTIO", "/nonexistent/libportio-missing.so");
     TScriptedDialogs dialogs;

@@ -16,16 +16,6 @@
 
 namespace {
 
-int argc = 1;
-char arg0[] = "test";
-char* argv[] = {arg0, nullptr};
-QApplication& App() {
-    // Kept until the process ends: destroying it among the static objects at
-    // exit would run after Qt's own statics are gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 // Records the settings a dialog was shown with and answers with a fixed path.
 class TOneAnswer : public TDialogs {
 public:
@@ -89,7 +79,6 @@ TEST(FileDlg, FilterBecomesQtEntries) {
 }
 
 TEST(ControlsEnabled, LabelsNeverGreyAndChildrenFollow) {
-    App();
     QWidget window;
     auto* panel = new QFrame(&window); // holds labels, like the device panel
     auto* label = new QLabel(QStringLiteral("Fuse"), panel);
@@ -129,7 +118,6 @@ TEST(ControlsEnabled, LabelsNeverGreyAndChildrenFollow) {
 }
 
 TEST(ButtonIcons, EveryPictureIs16By16WithADisabledLook) {
-    App();
     for (const char* name : {"read", "verify", "load", "save", "write", "abort", "init",
                              "release", "fuse", "info", "exit", "close"}) {
         const QIcon icon = ButtonIcon(QString::fromLatin1(name));

@@ -16,22 +16,6 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_advdd";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // Delivers a drop to another field at a given point, in place of the
 // platform's drag loop.
 Qt::DropAction DropOnto(TAdvEdit* target, const QPoint& at, const QMimeData* data,

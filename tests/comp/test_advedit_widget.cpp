@@ -19,22 +19,6 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "test_advedit_widget";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // Records the keys a parent window receives.
 class KeyRecorder : public QWidget {
  public:

@@ -1,7 +1,6 @@
 // The hex view's context menu, files, printing and clipboard as a widget on
 // Qt's offscreen platform.
 #include "XHexEdit.h"
-#include "test_xhex_app.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -100,9 +99,6 @@ protected:
         return pages;
     }
 
-    struct AppFirst {
-        AppFirst() { HexViewTestApp::Get(); }
-    } appFirst;
     ScriptedView view;
     QTemporaryDir dir;
 };

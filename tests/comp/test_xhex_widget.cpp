@@ -1,7 +1,6 @@
 // The hex view as a widget on Qt's offscreen platform: painting through
 // DrawCell, clicks and drags, scroll bars, keys, focus and properties.
 #include "XHexEdit.h"
-#include "test_xhex_app.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -18,10 +17,6 @@
 #include <map>
 
 namespace {
-
-QApplication& App() {
-    return HexViewTestApp::Get();
-}
 
 struct PaintedCell {
     QString text;
@@ -64,7 +59,6 @@ void ProgramSettings(TXHexEdit& v) {
 class XHexWidgetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
         HexViewCore::InsertMode = false;
         ProgramSettings(view);
         view.show();
@@ -87,9 +81,6 @@ protected:
         QApplication::sendEvent(view.viewport(), &e);
     }
 
-    struct AppFirst {
-        AppFirst() { App(); }
-    } appFirst;
     RecordingView view;
 };
 

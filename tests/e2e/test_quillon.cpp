@@ -20,16 +20,6 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char arg0[] = "quillon-e2e";
-    static char* argv[] = {arg0, nullptr};
-    // Kept until the process ends: destroying it among the static objects at
-    // exit would run after Qt's own statics are gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -45,7 +35,6 @@ QByteArray ViewBytes(const TXHexEdit& view) {
 class SimulatedSession : public ::testing::Test {
 protected:
     void SetUp() override {
-        App();
         ASSERT_TRUE(State.isValid());
         qputenv("QUILLON_PORTIO", "sim");
         qputenv("QUILLON_SIM_DEVICE", "ATmega16");
