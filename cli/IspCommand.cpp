@@ -49,6 +49,17 @@ std::string Hex(unsigned value, int digits) {
 
 const char* const FuseNames[] = {"low", "high", "extended"};
 
+// Says what went wrong with a load, if anything; true when the image is in
+// the buffer (a "too long" image is, with a warning).
+bool Accepted(const std::string& name, const imagefile::TLoadOutcome& outcome, std::ostream& err) {
+    if (!outcome.message.empty()) {
+        err << "quillon-isp: " << name << ": " << outcome.message;
+        if (!outcome.detail.empty()) err << " (" << outcome.detail << ")";
+        err << '\n';
+    }
+    return outcome.Accepted();
+}
+
 // Loads the images to write or verify into the engine's buffers. Without an
 // EEPROM image the EEPROM buffer is erased, as the window does when its
 // EEPROM data box is unticked. A "too long" image is a warning; any other
@@ -56,21 +67,14 @@ const char* const FuseNames[] = {"low", "high", "extended"};
 bool LoadImages(const TCommandLine& command, TAVRisp& engine, std::ostream& err) {
     const auto flashSize = static_cast<std::size_t>(engine.FlashSize());
     const auto eepromSize = static_cast<std::size_t>(engine.EEpromSize());
-    auto flash = imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer);
-    if (!flash.message.empty()) {
-        err << "quillon-isp: " << command.files[0] << ": " << flash.message;
-        if (!flash.detail.empty()) err << " (" << flash.detail << ")";
-        err << '\n';
-    }
-    if (!flash.Accepted()) return false;
+    if (!Accepted(command.files[0],
+                  imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer), err))
+        return false;
     if (command.files.size() > 1) {
-        auto eeprom = imagefile::LoadEEpromImage(command.files[1], eepromSize, engine.EEpromBuffer);
-        if (!eeprom.message.empty()) {
-            err << "quillon-isp: " << command.files[1] << ": " << eeprom.message;
-            if (!eeprom.detail.empty()) err << " (" << eeprom.detail << ")";
-            err << '\n';
-        }
-        if (!eeprom.Accepted()) return false;
+        if (!Accepted(command.files[1],
+                      imagefile::LoadEEpromImage(command.files[1], eepromSize, engine.EEpromBuffer),
+                      err))
+            return false;
     } else {
         std::fill_n(engine.EEpromBuffer.begin(), eepromSize, uint8_t{0xFF});
     }
