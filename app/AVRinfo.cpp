@@ -96,7 +96,9 @@ void TInfoForm::ShowInfo() {
     activateWindow();
 }
 
-void TInfoForm::CloseBtnClick() { close(); }
+void TInfoForm::CloseBtnClick() {
+    close();
+}
 
 void TInfoForm::showEvent(QShowEvent* event) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

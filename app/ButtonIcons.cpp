@@ -15,7 +15,6 @@ static void RegisterButtonPictures() {
 QIcon ButtonIcon(const QString& name) {
     RegisterButtonPictures();
     const QImage picture(QStringLiteral(":/buttons/") + name, "XPM");
-    if (picture.isNull())
-        return QIcon();
+    if (picture.isNull()) return QIcon();
     return QIcon(QPixmap::fromImage(picture));
 }

@@ -13,13 +13,14 @@ bool IsContainer(const QWidget* w) {
            w->metaObject() == &QGroupBox::staticMetaObject;
 }
 
-bool IsLabel(const QWidget* w) { return qobject_cast<const QLabel*>(w) != nullptr; }
+bool IsLabel(const QWidget* w) {
+    return qobject_cast<const QLabel*>(w) != nullptr;
+}
 
 bool HoldsLabel(const QWidget* container) {
     for (const QObject* child : container->children()) {
         const auto* w = qobject_cast<const QWidget*>(child);
-        if (w && !w->isWindow() && (IsLabel(w) || (IsContainer(w) && HoldsLabel(w))))
-            return true;
+        if (w && !w->isWindow() && (IsLabel(w) || (IsContainer(w) && HoldsLabel(w)))) return true;
     }
     return false;
 }
@@ -27,18 +28,15 @@ bool HoldsLabel(const QWidget* container) {
 } // namespace
 
 void SetControlsEnabled(QWidget* control, bool enabled) {
-    if (IsLabel(control))
-        return;
+    if (IsLabel(control)) return;
     const bool container = IsContainer(control);
     if (!container || !HoldsLabel(control))
         control->setEnabled(enabled);
     else
         control->setEnabled(true);
-    if (!container)
-        return;
+    if (!container) return;
     for (QObject* child : control->children()) {
         auto* w = qobject_cast<QWidget*>(child);
-        if (w && !w->isWindow())
-            SetControlsEnabled(w, enabled);
+        if (w && !w->isWindow()) SetControlsEnabled(w, enabled);
     }
 }

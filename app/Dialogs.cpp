@@ -60,7 +60,8 @@ std::optional<QString> TQtDialogs::FileDialog(QWidget* parent,
                          QString ext = settings.DefaultExt;
                          if (at >= 0 && 2 * at + 1 < parts.size()) {
                              const QString pattern = parts[2 * at + 1];
-                             if (pattern.startsWith(QStringLiteral("*.")) && pattern.indexOf(QLatin1Char('*'), 1) < 0)
+                             if (pattern.startsWith(QStringLiteral("*.")) &&
+                                 pattern.indexOf(QLatin1Char('*'), 1) < 0)
                                  ext = pattern.mid(2);
                          }
                          dialog.setDefaultSuffix(ext);
@@ -68,16 +69,14 @@ std::optional<QString> TQtDialogs::FileDialog(QWidget* parent,
     dialog.selectFile(settings.FileName);
     while (dialog.exec() == QDialog::Accepted) {
         const QStringList chosen = dialog.selectedFiles();
-        if (chosen.isEmpty())
-            return std::nullopt;
+        if (chosen.isEmpty()) return std::nullopt;
         const QString path = chosen.first();
         if (settings.Save && settings.CreatePrompt && !QFileInfo::exists(path)) {
             const auto answer = QMessageBox::question(
                 parent, dialog.windowTitle(),
                 QStringLiteral("%1\nThis file does not exist.\nCreate the file?")
                     .arg(QFileInfo(path).fileName()));
-            if (answer != QMessageBox::Yes)
-                continue;
+            if (answer != QMessageBox::Yes) continue;
         }
         return path;
     }
@@ -89,8 +88,7 @@ TFileDlg::TFileDlg(TFileDialogSettings settings) : FSettings(std::move(settings)
 bool TFileDlg::Execute(TDialogs& dialogs, QWidget* parent) {
     FSettings.InitialDir = QDir::currentPath();
     const std::optional<QString> chosen = dialogs.FileDialog(parent, FSettings);
-    if (!chosen)
-        return false;
+    if (!chosen) return false;
     FFileName = *chosen;
     const QFileInfo info(FFileName);
     FSettings.FileName = info.fileName();

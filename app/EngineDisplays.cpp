@@ -25,7 +25,9 @@ void TProgressBarAdapter::SetMax(int32_t Max) {
     Show();
 }
 
-int32_t TProgressBarAdapter::Min() const { return FMin; }
+int32_t TProgressBarAdapter::Min() const {
+    return FMin;
+}
 
 void TProgressBarAdapter::SetPosition(int32_t Position) {
     FPosition = std::clamp(Position, FMin, FMax);

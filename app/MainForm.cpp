@@ -1,8 +1,8 @@
 #include "MainForm.h"
 
 #include "AVRinfo.h"
-#include "AdvEdit.h"
 #include "AVRisp.h"
+#include "AdvEdit.h"
 #include "ButtonIcons.h"
 #include "ControlsEnabled.h"
 #include "EngineDisplays.h"
@@ -76,8 +76,7 @@ class TForm1::TCommand {
 public:
     explicit TCommand(TForm1& form) : FForm(form) { ++FForm.FCommandDepth; }
     ~TCommand() {
-        if (--FForm.FCommandDepth == 0 && FForm.FCloseAgreed)
-            FForm.close();
+        if (--FForm.FCommandDepth == 0 && FForm.FCloseAgreed) FForm.close();
     }
     TCommand(const TCommand&) = delete;
     TCommand& operator=(const TCommand&) = delete;
@@ -113,8 +112,7 @@ TForm1::~TForm1() {
 }
 
 QWidget* TForm1::Control(const char* name) const {
-    if (QString::fromLatin1(name) == objectName())
-        return const_cast<TForm1*>(this);
+    if (QString::fromLatin1(name) == objectName()) return const_cast<TForm1*>(this);
     return findChild<QWidget*>(QString::fromLatin1(name));
 }
 
@@ -186,10 +184,8 @@ void TForm1::BuildControls() {
         w->setObjectName(QString::fromLatin1(row.Name));
         w->setGeometry(row.Left, row.Top, row.Width, row.Height);
         w->setEnabled(row.Enabled);
-        if (row.Kind == TControlKind::ckLabel)
-            SetLabelText(static_cast<QLabel*>(w), caption);
-        if (row.Kind == TControlKind::ckCheckBox)
-            FitCheckBox(static_cast<QCheckBox*>(w));
+        if (row.Kind == TControlKind::ckLabel) SetLabelText(static_cast<QLabel*>(w), caption);
+        if (row.Kind == TControlKind::ckCheckBox) FitCheckBox(static_cast<QCheckBox*>(w));
         made.insert(w->objectName(), w);
     }
 
@@ -198,14 +194,12 @@ void TForm1::BuildControls() {
     std::function<void(const QString&)> walk = [&](const QString& parent) {
         std::vector<const TControlLayout*> rows;
         for (const TControlLayout& row : MainWindowLayout())
-            if (parent == QLatin1String(row.Parent) && row.TabOrder >= 0)
-                rows.push_back(&row);
+            if (parent == QLatin1String(row.Parent) && row.TabOrder >= 0) rows.push_back(&row);
         std::stable_sort(rows.begin(), rows.end(),
                          [](auto* a, auto* b) { return a->TabOrder < b->TabOrder; });
         for (const TControlLayout* row : rows) {
             QWidget* w = made.value(QString::fromLatin1(row->Name));
-            if (w->focusPolicy() != Qt::NoFocus)
-                chain.push_back(w);
+            if (w->focusPolicy() != Qt::NoFocus) chain.push_back(w);
             walk(QString::fromLatin1(row->Name));
         }
     };
@@ -409,10 +403,9 @@ void TForm1::ShowDeviceInfo() {
 
     // Fuse fields by the device's fuse kind: how many fuse bytes it has.
     const int kind = AVRisp->AVRfuse();
-    if (kind < 0 || kind > 3)
-        return;
-    static const char* const fuseCaptions[] = {"Fuse L/H/E  : NONE", "Fuse L      :",
-                                               "Fuse L/H    :", "Fuse L/H/E  :"};
+    if (kind < 0 || kind > 3) return;
+    static const char* const fuseCaptions[] = {"Fuse L/H/E  : NONE",
+                                               "Fuse L      :", "Fuse L/H    :", "Fuse L/H/E  :"};
     LFBEdit->setVisible(kind >= 1);
     HFBEdit->setVisible(kind >= 2);
     EFBEdit->setVisible(kind >= 3);
@@ -422,14 +415,11 @@ void TForm1::ShowDeviceInfo() {
 
 void TForm1::InitAVRBtnClick() {
     TCommand command(*this);
-    if (AVRisp->FlashSize() != 0 && !Confirm(QStringLiteral("Initialise new device?")))
-        return;
+    if (AVRisp->FlashSize() != 0 && !Confirm(QStringLiteral("Initialise new device?"))) return;
     Inform(QStringLiteral("Switch OFF and ON device power supply"));
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     const bool r = AVRisp->Identify();
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     SetControlsEnabled(MainPanel, r);
     FlCheck->setEnabled(false);
     RelBtn->setEnabled(r);
@@ -438,10 +428,8 @@ void TForm1::InitAVRBtnClick() {
 
 void TForm1::RelBtnClick() {
     TCommand command(*this);
-    if (AVRisp->FlashSize() == 0)
-        return;
-    if (!Confirm(QStringLiteral("Release AVR device?")))
-        return;
+    if (AVRisp->FlashSize() == 0) return;
+    if (!Confirm(QStringLiteral("Release AVR device?"))) return;
     AVRisp->Release();
     ShowDeviceInfo();
     SetControlsEnabled(MainPanel, false);
@@ -449,16 +437,16 @@ void TForm1::RelBtnClick() {
 }
 
 void TForm1::AbortBtnClick() {
-    if (Confirm(QStringLiteral("Abort current operation?")))
-        AVRisp->Abort();
+    if (Confirm(QStringLiteral("Abort current operation?"))) AVRisp->Abort();
 }
 
 void TForm1::InfoBtnClick() {
-    if (InfoForm)
-        InfoForm->ShowInfo();
+    if (InfoForm) InfoForm->ShowInfo();
 }
 
-void TForm1::ExitBtnClick() { close(); }
+void TForm1::ExitBtnClick() {
+    close();
+}
 
 // The close query: asks once; a running operation is asked to stop. While a
 // command is still on the stack the window stays until that command has unwound.
@@ -488,8 +476,7 @@ void TForm1::showEvent(QShowEvent* event) {
             frame.moveCenter(screen->availableGeometry().center());
             move(frame.topLeft());
         }
-        if (InitAVRBtn->isEnabled())
-            InitAVRBtn->setFocus();
+        if (InitAVRBtn->isEnabled()) InitAVRBtn->setFocus();
     }
     QWidget::showEvent(event);
 }
@@ -544,16 +531,14 @@ void TForm1::EraseEEpromImage() {
 
 void TForm1::FlReadBtnClick() {
     TCommand command(*this);
-    if (!AVRisp->ReadFlash(0, AVRisp->FlashSize()) || FCloseAgreed)
-        return;
+    if (!AVRisp->ReadFlash(0, AVRisp->FlashSize()) || FCloseAgreed) return;
     ShowFlashBuffer();
     FlashBox->setTitle(QStringLiteral("Flash Memory (AVR device)"));
 }
 
 void TForm1::EEReadBtnClick() {
     TCommand command(*this);
-    if (!AVRisp->ReadEEprom(0, AVRisp->EEpromSize()) || FCloseAgreed)
-        return;
+    if (!AVRisp->ReadEEprom(0, AVRisp->EEpromSize()) || FCloseAgreed) return;
     ShowEEpromBuffer();
     EEPromBox->setTitle(QStringLiteral("EEPROM Memory (AVR device)"));
 }
@@ -561,8 +546,7 @@ void TForm1::EEReadBtnClick() {
 void TForm1::FlVerifyBtnClick() {
     TCommand command(*this);
     const bool ok = AVRisp->VerifyFlash(AVRisp->FlashSize());
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     if (ok)
         Inform(QStringLiteral("Data in Flash is OK"));
     else
@@ -572,8 +556,7 @@ void TForm1::FlVerifyBtnClick() {
 void TForm1::EEVerifyBtnClick() {
     TCommand command(*this);
     const bool ok = AVRisp->VerifyEEprom(AVRisp->EEpromSize());
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     if (ok)
         Inform(QStringLiteral("Data in EEPROM is OK"));
     else
@@ -582,58 +565,46 @@ void TForm1::EEVerifyBtnClick() {
 
 void TForm1::MemWriteBtnClick() {
     TCommand command(*this);
-    if (!Confirm(QStringLiteral("Write NEW data to AVR?")))
-        return;
+    if (!Confirm(QStringLiteral("Write NEW data to AVR?"))) return;
     if (!AVRisp->EraseDevice()) {
-        if (FCloseAgreed)
-            return;
+        if (FCloseAgreed) return;
         ShowError(QStringLiteral("Can NOT Erease AVR device."));
-        if (FCloseAgreed)
-            return;
+        if (FCloseAgreed) return;
         InitAVRBtnClick();
         return;
     }
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     // The Flash is always written; an abort stops only the operation it hits.
     AVRisp->WriteFlash(0, AVRisp->FlashSize());
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     if (EECheck->isChecked())
         AVRisp->WriteEEprom(0, AVRisp->EEpromSize());
     else
         EraseEEpromImage();
-    if (FCloseAgreed || !VerifyCheck->isChecked())
-        return;
+    if (FCloseAgreed || !VerifyCheck->isChecked()) return;
     if (!AVRisp->VerifyFlash(AVRisp->FlashSize())) {
-        if (!FCloseAgreed)
-            ShowError(QStringLiteral("Error in Flash"));
+        if (!FCloseAgreed) ShowError(QStringLiteral("Error in Flash"));
         return;
     }
-    if (FCloseAgreed)
-        return;
+    if (FCloseAgreed) return;
     if (!AVRisp->VerifyEEprom(AVRisp->EEpromSize())) {
-        if (!FCloseAgreed)
-            ShowError(QStringLiteral("Error in EEPROM"));
+        if (!FCloseAgreed) ShowError(QStringLiteral("Error in EEPROM"));
         return;
     }
-    if (!FCloseAgreed)
-        Inform(QStringLiteral("AVR memory is OK"));
+    if (!FCloseAgreed) Inform(QStringLiteral("AVR memory is OK"));
 }
 
 // A fuse field's text as a number, the way the field's value is written: "$"
 // followed by hexadecimal digits. Nothing when the text is not such a number.
 static std::optional<unsigned> FuseValue(const QString& text) {
-    if (text.isEmpty() || text.size() > 8)
-        return std::nullopt;
+    if (text.isEmpty() || text.size() > 8) return std::nullopt;
     unsigned value = 0;
     for (QChar c : text) {
-        const int digit = c.isDigit() && c.unicode() < 0x80 ? c.unicode() - '0'
+        const int digit = c.isDigit() && c.unicode() < 0x80          ? c.unicode() - '0'
                           : c.unicode() >= 'A' && c.unicode() <= 'F' ? c.unicode() - 'A' + 10
                           : c.unicode() >= 'a' && c.unicode() <= 'f' ? c.unicode() - 'a' + 10
                                                                      : -1;
-        if (digit < 0)
-            return std::nullopt;
+        if (digit < 0) return std::nullopt;
         value = value * 16 + static_cast<unsigned>(digit);
     }
     return value;
@@ -641,8 +612,7 @@ static std::optional<unsigned> FuseValue(const QString& text) {
 
 void TForm1::WFuseBtnClick() {
     TCommand command(*this);
-    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?")))
-        return;
+    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"))) return;
     unsigned bytes[3] = {0, 0, 0};
     TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
     for (int k = 0; k < 3; ++k) {
@@ -664,8 +634,7 @@ void TForm1::WFuseBtnClick() {
 
 void TForm1::FlLoadBtnClick() {
     TCommand command(*this);
-    if (!FlOpen.Execute(FDialogs, this))
-        return;
+    if (!FlOpen.Execute(FDialogs, this)) return;
     const QString name = FlOpen.FileName();
     const imagefile::TLoadOutcome r = imagefile::LoadFlashImage(
         PathOf(name), static_cast<std::size_t>(AVRisp->FlashSize()), AVRisp->FlashBuffer);
@@ -673,14 +642,12 @@ void TForm1::FlLoadBtnClick() {
         FlashBox->setTitle(QStringLiteral("Flash Memory (") + name + QStringLiteral(")"));
         ShowFlashBuffer();
     }
-    if (!r.message.empty())
-        ShowError(QString::fromStdString(r.message));
+    if (!r.message.empty()) ShowError(QString::fromStdString(r.message));
 }
 
 void TForm1::EELoadBtnClick() {
     TCommand command(*this);
-    if (!EEOpen.Execute(FDialogs, this))
-        return;
+    if (!EEOpen.Execute(FDialogs, this)) return;
     const QString name = EEOpen.FileName();
     const imagefile::TLoadOutcome r = imagefile::LoadEEpromImage(
         PathOf(name), static_cast<std::size_t>(AVRisp->EEpromSize()), AVRisp->EEpromBuffer);
@@ -688,14 +655,12 @@ void TForm1::EELoadBtnClick() {
         EEPromBox->setTitle(QStringLiteral("EEPROM Memory (") + name + QStringLiteral(")"));
         ShowEEpromBuffer();
     }
-    if (!r.message.empty())
-        ShowError(QString::fromStdString(r.message));
+    if (!r.message.empty()) ShowError(QString::fromStdString(r.message));
 }
 
 void TForm1::FlSaveBtnClick() {
     TCommand command(*this);
-    if (!FlSave.Execute(FDialogs, this))
-        return;
+    if (!FlSave.Execute(FDialogs, this)) return;
     const QString name = FlSave.FileName();
     const imagefile::TSaveOutcome r = imagefile::SaveFlashImage(
         PathOf(name), static_cast<std::size_t>(AVRisp->FlashSize()), AVRisp->FlashBuffer);
@@ -710,8 +675,7 @@ void TForm1::FlSaveBtnClick() {
 
 void TForm1::EESaveBtnClick() {
     TCommand command(*this);
-    if (!EESave.Execute(FDialogs, this))
-        return;
+    if (!EESave.Execute(FDialogs, this)) return;
     const QString name = EESave.FileName();
     const imagefile::TSaveOutcome r = imagefile::SaveEEpromImage(
         PathOf(name), static_cast<std::size_t>(AVRisp->EEpromSize()), AVRisp->EEpromBuffer);

@@ -47,8 +47,8 @@ constexpr TControlLayout Layout[] = {
     {"AVRStatPanel", K::ckStatusPanel, "StatPanel", 8, 8, 289, 25, "", 1, true, false, nullptr},
     {"AbortBtn", K::ckButton, "StatPanel", 192, 64, 105, 25, "Abort", 2, false, false, "abort"},
 
-    {"AVRtypeLabel", K::ckLabel, "CtrlPanel", 16, 8, 175, 15, "AVR device type : NON AVR", -1,
-     true, false, nullptr},
+    {"AVRtypeLabel", K::ckLabel, "CtrlPanel", 16, 8, 175, 15, "AVR device type : NON AVR", -1, true,
+     false, nullptr},
     {"FlSizeLabel", K::ckLabel, "CtrlPanel", 16, 24, 119, 15, "Flash size      :", -1, true, false,
      nullptr},
     {"EESizeLabel", K::ckLabel, "CtrlPanel", 16, 40, 119, 15, "EEPROM size     :", -1, true, false,
@@ -66,11 +66,12 @@ constexpr TControlLayout Layout[] = {
 
 } // namespace
 
-std::span<const TControlLayout> MainWindowLayout() { return Layout; }
+std::span<const TControlLayout> MainWindowLayout() {
+    return Layout;
+}
 
 const TControlLayout* FindControlLayout(const char* name) {
     for (const TControlLayout& row : Layout)
-        if (std::strcmp(row.Name, name) == 0)
-            return &row;
+        if (std::strcmp(row.Name, name) == 0) return &row;
     return nullptr;
 }

@@ -6,7 +6,7 @@
 #include <span>
 
 enum class TControlKind {
-    ckPanel,       // lowered bevel, no caption
+    ckPanel, // lowered bevel, no caption
     ckGroupBox,
     ckHexView,
     ckButton,

@@ -7,7 +7,7 @@ QFont WindowFont() {
     // Where the face is missing, one of Arial's metrics keeps the captions within
     // their controls.
     font.setFamilies(QStringList{QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                      QStringLiteral("Liberation Sans")});
+                                 QStringLiteral("Liberation Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;

@@ -9,24 +9,26 @@ namespace {
 
 // A positive decimal number filling the whole text, or `fallback`.
 uint32_t PositiveOr(const char* text, uint32_t fallback) {
-  if (text == nullptr) return fallback;
-  const std::string_view s(text);
-  uint32_t value = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (ec != std::errc() || end != s.data() + s.size() || value == 0) return fallback;
-  return value;
+    if (text == nullptr) return fallback;
+    const std::string_view s(text);
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || value == 0) return fallback;
+    return value;
 }
 
 } // namespace
 
 SimConfig SimConfig::FromEnvironment() {
-  SimConfig cfg;
-  if (const char* device = std::getenv("QUILLON_SIM_DEVICE"); device != nullptr && *device != '\0')
-    cfg.device = device;
-  cfg.clockHz = PositiveOr(std::getenv("QUILLON_SIM_CLOCK_HZ"), cfg.clockHz);
-  if (const char* state = std::getenv("QUILLON_SIM_STATE"); state != nullptr) cfg.stateDir = state;
-  cfg.nsPerAccess = PositiveOr(std::getenv("QUILLON_SIM_NS_PER_ACCESS"), cfg.nsPerAccess);
-  return cfg;
+    SimConfig cfg;
+    if (const char* device = std::getenv("QUILLON_SIM_DEVICE");
+        device != nullptr && *device != '\0')
+        cfg.device = device;
+    cfg.clockHz = PositiveOr(std::getenv("QUILLON_SIM_CLOCK_HZ"), cfg.clockHz);
+    if (const char* state = std::getenv("QUILLON_SIM_STATE"); state != nullptr)
+        cfg.stateDir = state;
+    cfg.nsPerAccess = PositiveOr(std::getenv("QUILLON_SIM_NS_PER_ACCESS"), cfg.nsPerAccess);
+    return cfg;
 }
 
 } // namespace avrsim

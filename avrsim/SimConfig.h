@@ -9,16 +9,16 @@ namespace avrsim {
 // clock, where it keeps its memories between runs and what one port access
 // is worth in model time.
 struct SimConfig {
-  std::string device = "ATmega16"; // a part name of PartTable, or "none" for an empty cable
-  uint32_t clockHz = 1000000;      // CPU clock; the SCK phase limits follow from it
-  std::string stateDir;            // empty: every run starts with an erased chip
-  uint32_t nsPerAccess = 1000;     // model time of one port access
+    std::string device = "ATmega16"; // a part name of PartTable, or "none" for an empty cable
+    uint32_t clockHz = 1000000;      // CPU clock; the SCK phase limits follow from it
+    std::string stateDir;            // empty: every run starts with an erased chip
+    uint32_t nsPerAccess = 1000;     // model time of one port access
 
-  // QUILLON_SIM_DEVICE (default ATmega16), QUILLON_SIM_CLOCK_HZ (default
-  // 1000000), QUILLON_SIM_STATE (default empty) and QUILLON_SIM_NS_PER_ACCESS
-  // (default 1000). Values that do not parse as positive numbers keep the
-  // default.
-  static SimConfig FromEnvironment();
+    // QUILLON_SIM_DEVICE (default ATmega16), QUILLON_SIM_CLOCK_HZ (default
+    // 1000000), QUILLON_SIM_STATE (default empty) and QUILLON_SIM_NS_PER_ACCESS
+    // (default 1000). Values that do not parse as positive numbers keep the
+    // default.
+    static SimConfig FromEnvironment();
 };
 
 } // namespace avrsim

@@ -43,8 +43,12 @@ struct Rig {
         e.InitializeWinIo = [] { return 1; };
         e.ShutdownWinIo = [] {};
         avrsim::SimTarget* part = sim.get();
-        e.GetPortVal = [part](uint16_t p, uint32_t* v, uint8_t s) { return part->GetPortVal(p, v, s); };
-        e.SetPortVal = [part](uint16_t p, uint32_t v, uint8_t s) { return part->SetPortVal(p, v, s); };
+        e.GetPortVal = [part](uint16_t p, uint32_t* v, uint8_t s) {
+            return part->GetPortVal(p, v, s);
+        };
+        e.SetPortVal = [part](uint16_t p, uint32_t v, uint8_t s) {
+            return part->SetPortVal(p, v, s);
+        };
         if (!engine.OpenPort(std::move(e))) throw std::runtime_error("port not opened");
     }
 
@@ -53,8 +57,10 @@ struct Rig {
             throw std::runtime_error("part not identified");
         // A full image with a realistic share of erased bytes.
         std::mt19937 rng(1);
-        for (uint32_t& w : engine.FlashBuffer) w = rng() % 8 == 0 ? 0xFFFF : rng() & 0xFFFF;
-        for (uint8_t& b : engine.EEpromBuffer) b = static_cast<uint8_t>(rng());
+        for (uint32_t& w : engine.FlashBuffer)
+            w = rng() % 8 == 0 ? 0xFFFF : rng() & 0xFFFF;
+        for (uint8_t& b : engine.EEpromBuffer)
+            b = static_cast<uint8_t>(rng());
     }
 
     TAVRisp engine;
@@ -110,7 +116,8 @@ void WriteToAvrRealSleeps(benchmark::State& state, const std::string& device) {
     e.SleepHook = [&](uint32_t ms) {
         const auto t0 = std::chrono::steady_clock::now();
         realSleep(ms);
-        const double slept = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double slept =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         waitedMs += ms;
         overrunS += slept - ms / 1000.0;
         ++sleeps;

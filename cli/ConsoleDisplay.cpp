@@ -14,7 +14,9 @@ void TConsoleStatus::SetText(const std::string& Text) {
     Out_ << Text << std::endl;
 }
 
-TConsoleProgress::~TConsoleProgress() { Finish(); }
+TConsoleProgress::~TConsoleProgress() {
+    Finish();
+}
 
 void TConsoleProgress::SetMax(int32_t Max) {
     Finish();

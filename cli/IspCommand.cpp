@@ -32,10 +32,14 @@ std::optional<uint8_t> ParseFuseByte(const std::string& text) {
     unsigned value = 0;
     for (char c : digits) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         value = value * 16 + static_cast<unsigned>(d);
     }
     return static_cast<uint8_t>(value);
@@ -161,8 +165,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     return command;
 }
 
-int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out,
-               std::ostream& err) {
+int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
     if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0)
         return Failed(err, "Atmel AVR Device NOT found: the part on the cable is not one this "
@@ -180,10 +183,11 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out,
         const std::size_t have = engine.AVRfuse();
         if (have == 0) return Failed(err, engine.AVRversion() + " has no fuse bytes");
         if (command.fuses.size() != have)
-            return Failed(err,
-                          engine.AVRversion() + " has " + std::to_string(have) +
-                              (have == 1 ? " fuse byte" : " fuse bytes") + "; give " +
-                              (have == 1 ? "LOW" : have == 2 ? "LOW HIGH" : "LOW HIGH EXTENDED"));
+            return Failed(err, engine.AVRversion() + " has " + std::to_string(have) +
+                                   (have == 1 ? " fuse byte" : " fuse bytes") + "; give " +
+                                   (have == 1   ? "LOW"
+                                    : have == 2 ? "LOW HIGH"
+                                                : "LOW HIGH EXTENDED"));
         uint32_t values[3] = {0xFF, 0xFF, 0xFF};
         std::copy(command.fuses.begin(), command.fuses.end(), values);
         engine.WriteFuses(values[2], values[1], values[0]);
@@ -213,8 +217,7 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out,
         if (!LoadImages(command, engine, err)) return ExitFailed;
         if (!engine.EraseDevice()) return Failed(err, "Can NOT Erease AVR device.");
         if (!engine.WriteFlash(0, engine.FlashSize())) return Failed(err, "Flash write aborted");
-        if (!engine.WriteEEprom(0, engine.EEpromSize()))
-            return Failed(err, "EEPROM write aborted");
+        if (!engine.WriteEEprom(0, engine.EEpromSize())) return Failed(err, "EEPROM write aborted");
         if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
         if (!engine.VerifyEEprom(engine.EEpromSize())) return Failed(err, "Error in EEPROM");
         out << "AVR memory is OK\n";

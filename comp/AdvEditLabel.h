@@ -6,16 +6,16 @@
 #include <QSize>
 
 enum TLabelPosition {
-  lpLeftTop,
-  lpLeftCenter,
-  lpLeftBottom,
-  lpTopLeft,
-  lpBottomLeft,
-  lpLeftTopLeft,
-  lpLeftCenterLeft,
-  lpLeftBottomLeft,
-  lpTopCenter,
-  lpBottomCenter
+    lpLeftTop,
+    lpLeftCenter,
+    lpLeftBottom,
+    lpTopLeft,
+    lpBottomLeft,
+    lpLeftTopLeft,
+    lpLeftCenterLeft,
+    lpLeftBottomLeft,
+    lpTopCenter,
+    lpBottomCenter
 };
 
 // Top-left corner of the label in the parent's coordinates. `field` is the
@@ -23,5 +23,5 @@ enum TLabelPosition {
 // the caption's pixel width and `marginPx` the gap between label and field.
 // Centred positions use signed halves, so a label larger than its field is
 // centred over it rather than thrown far away.
-QPoint LabelTopLeft(TLabelPosition position, const QRect& field, const QSize& label, int captionWidthPx,
-                    int marginPx);
+QPoint LabelTopLeft(TLabelPosition position, const QRect& field, const QSize& label,
+                    int captionWidthPx, int marginPx);

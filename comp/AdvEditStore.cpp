@@ -10,40 +10,43 @@ namespace {
 
 // The settings object and the group path for a persistence setting.
 std::unique_ptr<QSettings> Open(TPersistence& p) {
-  if (p.Location() == plInifile) {
-    if (p.Key().isEmpty()) p.SetKey(DefaultIniPath(QCoreApplication::applicationFilePath()));
-    return std::make_unique<QSettings>(p.Key(), QSettings::IniFormat);
-  }
-  QString key = p.Key();
-  key.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, key, QString());
+    if (p.Location() == plInifile) {
+        if (p.Key().isEmpty()) p.SetKey(DefaultIniPath(QCoreApplication::applicationFilePath()));
+        return std::make_unique<QSettings>(p.Key(), QSettings::IniFormat);
+    }
+    QString key = p.Key();
+    key.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, key,
+                                       QString());
 }
 
 QString Entry(const TPersistence& p, const QString& name) {
-  QString section = p.Section();
-  section.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return section.isEmpty() ? name : section + QLatin1Char('/') + name;
+    QString section = p.Section();
+    section.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return section.isEmpty() ? name : section + QLatin1Char('/') + name;
 }
 
-}  // namespace
+} // namespace
 
 QString DefaultIniPath(const QString& programPath) {
-  const QFileInfo info(programPath);
-  const QString dir = info.path();
-  const QString name = info.fileName();
-  const int dot = name.lastIndexOf(QLatin1Char('.'));
-  const QString stem = dot > 0 ? name.left(dot) : name;
-  return (dir == QLatin1String(".") && !programPath.startsWith(QLatin1String("./")) ? QString() : dir + QLatin1Char('/')) +
-         stem + QStringLiteral(".INI");
+    const QFileInfo info(programPath);
+    const QString dir = info.path();
+    const QString name = info.fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    return (dir == QLatin1String(".") && !programPath.startsWith(QLatin1String("./"))
+                ? QString()
+                : dir + QLatin1Char('/')) +
+           stem + QStringLiteral(".INI");
 }
 
 QString ReadStoredText(TPersistence& p, const QString& name) {
-  auto settings = Open(p);
-  return settings->value(Entry(p, name), kNoStoredValue).toString();
+    auto settings = Open(p);
+    return settings->value(Entry(p, name), kNoStoredValue).toString();
 }
 
 void WriteStoredText(TPersistence& p, const QString& name, const QString& text) {
-  auto settings = Open(p);
-  settings->setValue(Entry(p, name), text);
-  settings->sync();
+    auto settings = Open(p);
+    settings->setValue(Entry(p, name), text);
+    settings->sync();
 }

@@ -8,21 +8,21 @@ enum TPersistenceLocation { plInifile, plRegistry };
 
 // Where and whether a field keeps its text; owned by the field.
 class TPersistence {
- public:
-  bool Enable() const { return m_enable; }
-  void SetEnable(bool on) { m_enable = on; }
-  QString Key() const { return m_key; }
-  void SetKey(const QString& key) { m_key = key; }
-  QString Section() const { return m_section; }
-  void SetSection(const QString& section) { m_section = section; }
-  TPersistenceLocation Location() const { return m_location; }
-  void SetLocation(TPersistenceLocation location) { m_location = location; }
+public:
+    bool Enable() const { return m_enable; }
+    void SetEnable(bool on) { m_enable = on; }
+    QString Key() const { return m_key; }
+    void SetKey(const QString& key) { m_key = key; }
+    QString Section() const { return m_section; }
+    void SetSection(const QString& section) { m_section = section; }
+    TPersistenceLocation Location() const { return m_location; }
+    void SetLocation(TPersistenceLocation location) { m_location = location; }
 
- private:
-  bool m_enable = false;
-  QString m_key;
-  QString m_section;
-  TPersistenceLocation m_location = plInifile;
+private:
+    bool m_enable = false;
+    QString m_key;
+    QString m_section;
+    TPersistenceLocation m_location = plInifile;
 };
 
 // The value a missing entry reads as.

@@ -11,42 +11,42 @@
 #include <cstdint>
 
 enum TAdvEditType {
-  etString,
-  etNumeric,
-  etFloat,
-  etUppercase,
-  etMixedCase,
-  etLowerCase,
-  etPassword,
-  etMoney,
-  etRange,
-  etHex,
-  etAlphaNumeric
+    etString,
+    etNumeric,
+    etFloat,
+    etUppercase,
+    etMixedCase,
+    etLowerCase,
+    etPassword,
+    etMoney,
+    etRange,
+    etHex,
+    etAlphaNumeric
 };
 
 enum TValueKind { vkInteger, vkFloat, vkHex, vkOther };
 
 // The two separators of the user's locale, one character each.
 struct TAdvLocale {
-  QChar decimal = QLatin1Char('.');
-  QChar thousand = QLatin1Char(',');
+    QChar decimal = QLatin1Char('.');
+    QChar thousand = QLatin1Char(',');
 
-  static TAdvLocale From(const QLocale& locale);
+    static TAdvLocale From(const QLocale& locale);
 };
 
 // The settings of a field that the value rules and the keystroke filter read.
 struct TAdvSettings {
-  TAdvEditType editType = etString;
-  QString prefix;
-  QString suffix;
-  int lengthLimit = 0;
-  int precision = 0;
-  bool isSigned = false;
-  bool autoThousandSeparator = true;
-  bool tabOnFullLength = false;
-  bool excelStyleDecimalSeparator = false;
-  bool canUndo = true;
-  int maxLength = 32767;  // the editor's own limit on the shown text
+    TAdvEditType editType = etString;
+    QString prefix;
+    QString suffix;
+    int lengthLimit = 0;
+    int precision = 0;
+    bool isSigned = false;
+    bool autoThousandSeparator = true;
+    bool tabOnFullLength = false;
+    bool excelStyleDecimalSeparator = false;
+    bool canUndo = true;
+    int maxLength = 32767; // the editor's own limit on the shown text
 };
 
 // Classifies a value text (integer, float with locale separators, hex, other).
@@ -101,7 +101,8 @@ QString ValueFromInteger(int32_t n, const TAdvSettings& s);
 int IntPartLength(const QString& text, const TAdvLocale& loc);
 int DecimalPosition(const QString& value, const TAdvSettings& s, const TAdvLocale& loc);
 bool FractionFull(const QString& value, int caret, const TAdvSettings& s, const TAdvLocale& loc);
-bool SeparatorTooClose(const QString& value, int caret, const TAdvSettings& s, const TAdvLocale& loc);
+bool SeparatorTooClose(const QString& value, int caret, const TAdvSettings& s,
+                       const TAdvLocale& loc);
 
 // Whether a value looks like a link: contains "://" or "@" at position 2 or later.
 bool LooksLikeUrl(const QString& value);

@@ -895,9 +895,8 @@ void TXHexEdit::PrintRows(QPrinter& Printer, bool SelectionOnly) {
                     cell(j + 1, r,
                          in ? QString::fromLatin1(HexViewByteText(b, hmHex).c_str()) : blank, cellW,
                          cellH);
-                    cell(bpl + j + 1, r,
-                         in ? QString(QChar(HexViewByteGlyph(b, false))) : blank, charW,
-                         charH);
+                    cell(bpl + j + 1, r, in ? QString(QChar(HexViewByteGlyph(b, false))) : blank,
+                         charW, charH);
                 }
             }
         }

@@ -16,7 +16,7 @@ constexpr uint8_t OpChipErase1 = 0xAC;
 constexpr uint8_t OpChipErase2 = 0x80;
 constexpr uint8_t OpReadFlashLow = 0x20;
 constexpr uint8_t OpReadFlashHigh = 0x28;
-constexpr uint8_t OpWriteFlashLow = 0x40; // also: load page, low byte
+constexpr uint8_t OpWriteFlashLow = 0x40;  // also: load page, low byte
 constexpr uint8_t OpWriteFlashHigh = 0x48; // also: load page, high byte
 constexpr uint8_t OpWritePage = 0x4C;
 constexpr uint8_t OpReadEEprom = 0xA0;
@@ -52,8 +52,12 @@ std::string Hex4(uint32_t value) {
     return buf;
 }
 
-uint8_t HighByte(uint32_t v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
-uint8_t LowByte(uint32_t v) { return static_cast<uint8_t>(v & 0xFF); }
+uint8_t HighByte(uint32_t v) {
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+uint8_t LowByte(uint32_t v) {
+    return static_cast<uint8_t>(v & 0xFF);
+}
 
 // Number of steps of an operation on [start, start + count) of a buffer of
 // `capacity` entries: never past its end, never negative.
@@ -147,7 +151,8 @@ bool TAVRisp::GetMISO() {
 void TAVRisp::Delay(uint32_t Count) {
     const uint64_t reads = static_cast<uint64_t>(Count) * SpeedFactor_;
     const uint32_t reg = PortBase_ + StatusRegOffset;
-    for (uint64_t i = 0; i < reads; ++i) ReadPort(reg);
+    for (uint64_t i = 0; i < reads; ++i)
+        ReadPort(reg);
 }
 
 void TAVRisp::ClockPulse() {
@@ -217,7 +222,9 @@ void TAVRisp::DoStop() {
     if (OnStopEvent) OnStopEvent(this);
 }
 
-bool TAVRisp::DoUpdate() { return OnUpdateEvent ? OnUpdateEvent(this) : true; }
+bool TAVRisp::DoUpdate() {
+    return OnUpdateEvent ? OnUpdateEvent(this) : true;
+}
 
 void TAVRisp::StartProgress(int32_t Count) {
     if (Progress_ != nullptr) {
@@ -240,7 +247,9 @@ bool TAVRisp::StepProgress() {
     return false;
 }
 
-void TAVRisp::Abort() { AbortRequest_ = 1; }
+void TAVRisp::Abort() {
+    AbortRequest_ = 1;
+}
 
 void TAVRisp::Sleep(uint32_t Milliseconds) {
     if (SleepHook) SleepHook(Milliseconds);
@@ -294,7 +303,9 @@ bool TAVRisp::ProgrammingEnable() {
     return echo == OpProgEnable2;
 }
 
-uint8_t TAVRisp::ReadSignature(uint8_t Index) { return QueryInstruction(OpReadSignature, 0x00, Index); }
+uint8_t TAVRisp::ReadSignature(uint8_t Index) {
+    return QueryInstruction(OpReadSignature, 0x00, Index);
+}
 
 // Only the paged group has fuse bytes reachable by serial programming; the
 // other parts are sent nothing, so their instruction framing is kept.

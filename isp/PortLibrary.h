@@ -17,9 +17,7 @@ struct TPortEntries {
     // The result is not used.
     std::function<int(uint16_t Port, uint32_t Value, uint8_t Size)> SetPortVal;
 
-    bool Complete() const {
-        return InitializeWinIo && ShutdownWinIo && GetPortVal && SetPortVal;
-    }
+    bool Complete() const { return InitializeWinIo && ShutdownWinIo && GetPortVal && SetPortVal; }
 };
 
 // Environment variable naming the port library: "lpt", "sim" or a path.

@@ -6,20 +6,28 @@
 namespace {
 
 portio::LptPort& Port() {
-  static portio::LptPort port(portio::SystemParport());
-  return port;
+    static portio::LptPort port(portio::SystemParport());
+    return port;
 }
 
 } // namespace
 
 extern "C" {
 
-int InitializeWinIo(void) { return Port().Open(portio::LptPort::DevicePath()) ? 1 : 0; }
+int InitializeWinIo(void) {
+    return Port().Open(portio::LptPort::DevicePath()) ? 1 : 0;
+}
 
-void ShutdownWinIo(void) { Port().Close(); }
+void ShutdownWinIo(void) {
+    Port().Close();
+}
 
-int GetPortVal(uint16_t port, uint32_t* value, uint8_t size) { return Port().Get(port, value, size); }
+int GetPortVal(uint16_t port, uint32_t* value, uint8_t size) {
+    return Port().Get(port, value, size);
+}
 
-int SetPortVal(uint16_t port, uint32_t value, uint8_t size) { return Port().Set(port, value, size); }
+int SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
+    return Port().Set(port, value, size);
+}
 
 } // extern "C"

@@ -14,10 +14,10 @@ inline constexpr uint16_t kLptControl = 0x37A;
 // parallel port this machine does not have.
 class ParportSystem {
 public:
-  virtual ~ParportSystem() = default;
-  virtual int Open(const char* path) = 0; // file descriptor, or -1
-  virtual int Ioctl(int fd, unsigned long request, void* arg) = 0; // 0 on success
-  virtual void Close(int fd) = 0;
+    virtual ~ParportSystem() = default;
+    virtual int Open(const char* path) = 0;                          // file descriptor, or -1
+    virtual int Ioctl(int fd, unsigned long request, void* arg) = 0; // 0 on success
+    virtual void Close(int fd) = 0;
 };
 
 // The real calls: open(2), ioctl(2), close(2).
@@ -28,30 +28,30 @@ ParportSystem& SystemParport();
 // data read costs no system call.
 class LptPort {
 public:
-  explicit LptPort(ParportSystem& sys) : sys_(sys) {}
-  ~LptPort() { Close(); }
-  LptPort(const LptPort&) = delete;
-  LptPort& operator=(const LptPort&) = delete;
+    explicit LptPort(ParportSystem& sys) : sys_(sys) {}
+    ~LptPort() { Close(); }
+    LptPort(const LptPort&) = delete;
+    LptPort& operator=(const LptPort&) = delete;
 
-  // Opens and claims the device file; false when either fails (nothing is
-  // left open then).
-  bool Open(const std::string& device);
-  // Releases and closes the port; nothing happens when it is not open.
-  void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+    // Opens and claims the device file; false when either fails (nothing is
+    // left open then).
+    bool Open(const std::string& device);
+    // Releases and closes the port; nothing happens when it is not open.
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
 
-  // 1 on success, 0 when the port is not open, the address is not one of
-  // the three registers, size is not 1 or the system call fails.
-  int Get(uint16_t port, uint32_t* value, uint8_t size);
-  int Set(uint16_t port, uint32_t value, uint8_t size);
+    // 1 on success, 0 when the port is not open, the address is not one of
+    // the three registers, size is not 1 or the system call fails.
+    int Get(uint16_t port, uint32_t* value, uint8_t size);
+    int Set(uint16_t port, uint32_t value, uint8_t size);
 
-  // QUILLON_PARPORT when set and not empty, else /dev/parport0.
-  static std::string DevicePath();
+    // QUILLON_PARPORT when set and not empty, else /dev/parport0.
+    static std::string DevicePath();
 
 private:
-  ParportSystem& sys_;
-  int fd_ = -1;
-  uint8_t dataShadow_ = 0;
+    ParportSystem& sys_;
+    int fd_ = -1;
+    uint8_t dataShadow_ = 0;
 };
 
 } // namespace portio

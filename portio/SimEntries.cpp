@@ -21,29 +21,30 @@ std::unique_ptr<avrsim::SimTarget> g_target;
 extern "C" {
 
 int InitializeWinIo(void) {
-  if (g_target) return 1;
-  try {
-    g_target = std::make_unique<avrsim::SimTarget>(avrsim::SimConfig::FromEnvironment());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "libportio-sim: %s\n", e.what());
-    return 0;
-  }
-  return 1;
+    if (g_target) return 1;
+    try {
+        g_target = std::make_unique<avrsim::SimTarget>(avrsim::SimConfig::FromEnvironment());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "libportio-sim: %s\n", e.what());
+        return 0;
+    }
+    return 1;
 }
 
 void ShutdownWinIo(void) {
-  if (!g_target) return;
-  if (!g_target->SaveState())
-    std::fprintf(stderr, "libportio-sim: state not saved: %s\n", g_target->StateError().c_str());
-  g_target.reset();
+    if (!g_target) return;
+    if (!g_target->SaveState())
+        std::fprintf(stderr, "libportio-sim: state not saved: %s\n",
+                     g_target->StateError().c_str());
+    g_target.reset();
 }
 
 int GetPortVal(uint16_t port, uint32_t* value, uint8_t size) {
-  return g_target ? g_target->GetPortVal(port, value, size) : 0;
+    return g_target ? g_target->GetPortVal(port, value, size) : 0;
 }
 
 int SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
-  return g_target ? g_target->SetPortVal(port, value, size) : 0;
+    return g_target ? g_target->SetPortVal(port, value, size) : 0;
 }
 
 } // extern "C"

@@ -11,8 +11,7 @@ std::vector<uint8_t> ViewBytes(const TXHexEdit& view) {
 
 std::vector<uint8_t> FileBytes(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
     return {bytes.begin(), bytes.end()};
 }

@@ -41,8 +41,7 @@ struct TFormBench {
             engine.SleepHook = [this](uint32_t ms) {
                 Clock.Advance(std::chrono::milliseconds(ms));
             };
-            if (!Sim)
-                return engine.OpenPort(TPortEntries{});
+            if (!Sim) return engine.OpenPort(TPortEntries{});
             avrsim::SimTarget* sim = Sim.get();
             TPortEntries entries;
             entries.InitializeWinIo = [] { return 1; };
@@ -61,8 +60,7 @@ struct TFormBench {
         auto update = Form->AVRisp->OnUpdateEvent;
         Form->AVRisp->OnUpdateEvent = [this, update](TAVRisp* sender) {
             ++Steps;
-            if (OnStep)
-                OnStep(Steps);
+            if (OnStep) OnStep(Steps);
             return update(sender);
         };
         Form->show();

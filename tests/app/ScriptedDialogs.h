@@ -8,12 +8,14 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 // Readable QStrings in test failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 struct TShownMessage {
     QString Text;
@@ -36,18 +38,15 @@ public:
     TMsgAnswer MessageBox(QWidget*, const QString& text, TMsgKind kind,
                           TMsgButtons buttons) override {
         Messages.push_back({text, kind, buttons});
-        if (WhileOpen)
-            WhileOpen(text);
+        if (WhileOpen) WhileOpen(text);
         const auto it = Answers.find(text);
-        if (it != Answers.end())
-            return it->second;
+        if (it != Answers.end()) return it->second;
         return buttons == TMsgButtons::mbYesNo ? TMsgAnswer::maYes : TMsgAnswer::maOK;
     }
 
     std::optional<QString> FileDialog(QWidget*, const TFileDialogSettings& settings) override {
         FileDialogs.push_back(settings);
-        if (Files.empty())
-            return std::nullopt;
+        if (Files.empty()) return std::nullopt;
         std::optional<QString> next = Files.front();
         Files.pop_front();
         return next;
@@ -59,5 +58,8 @@ public:
             texts.push_back(m.Text);
         return texts;
     }
-    void Clear() { Messages.clear(); FileDialogs.clear(); }
+    void Clear() {
+        Messages.clear();
+        FileDialogs.clear();
+    }
 };

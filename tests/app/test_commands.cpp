@@ -68,8 +68,7 @@ TEST_P(WriteToAvr, ProgramsTheImageFromAHexFile) {
     bench.Click(form.MemWriteBtn);
 
     std::vector<QString> expected{QStringLiteral("Write NEW data to AVR?")};
-    if (c.Verify)
-        expected.push_back(QStringLiteral("AVR memory is OK"));
+    if (c.Verify) expected.push_back(QStringLiteral("AVR memory is OK"));
     EXPECT_EQ(bench.Dialogs.Texts(), expected);
     EXPECT_EQ(bench.Dialogs.Messages[0].Buttons, TMsgButtons::mbYesNo);
     if (!c.Verify) {
@@ -111,9 +110,8 @@ TEST(Commands, WriteReadBackAndVerifyOnAByteProgrammedPart) {
     for (int j = 0; j < 128; ++j)
         bench.Engine().EEpromBuffer[j] = static_cast<uint8_t>(j * 3);
     bench.Click(form.MemWriteBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(),
-              (std::vector<QString>{QStringLiteral("Write NEW data to AVR?"),
-                                    QStringLiteral("AVR memory is OK")}));
+    EXPECT_EQ(bench.Dialogs.Texts(), (std::vector<QString>{QStringLiteral("Write NEW data to AVR?"),
+                                                           QStringLiteral("AVR memory is OK")}));
     EXPECT_EQ(SimFlash(bench), image);
 
     // Read back into cleared buffers: the views show the part's bytes, word low byte first.
@@ -130,8 +128,9 @@ TEST(Commands, WriteReadBackAndVerifyOnAByteProgrammedPart) {
     // Verify buttons: equal, then a buffer word that differs from the part.
     bench.Click(form.FlVerifyBtn);
     bench.Click(form.EEVerifyBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(), (std::vector<QString>{QStringLiteral("Data in Flash is OK"),
-                                                           QStringLiteral("Data in EEPROM is OK")}));
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              (std::vector<QString>{QStringLiteral("Data in Flash is OK"),
+                                    QStringLiteral("Data in EEPROM is OK")}));
     bench.Dialogs.Clear();
     bench.Engine().FlashBuffer[7] ^= 0x0100;
     bench.Engine().EEpromBuffer[100] ^= 0x01;
@@ -250,7 +249,8 @@ TEST_P(SetFuse, WritesTheBytesThePartHas) {
     form.HFBEdit->SetText(QString::fromLatin1(c.High));
     form.EFBEdit->SetText(QString::fromLatin1(c.Extended));
     bench.Click(form.WFuseBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Write NEW Fuse to AVR?")});
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              std::vector<QString>{QStringLiteral("Write NEW Fuse to AVR?")});
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Fuse updated"));
     const std::array<uint8_t, 3> after = bench.Sim->Fuses();
     EXPECT_EQ(after[0], c.Expected[0]);
@@ -276,9 +276,9 @@ TEST(Commands, SetFuseWithAnEmptyFieldWritesNothing) {
     form.HFBEdit->SetText(QString()); // hidden on this part, but read all the same
     bench.Click(form.WFuseBtn);
     ASSERT_EQ(bench.Dialogs.Texts(),
-              (std::vector<QString>{QStringLiteral("Write NEW Fuse to AVR?"),
-                                    QStringLiteral("'$%1' is not a valid integer value")
-                                        .arg(form.HFBEdit->Text())}));
+              (std::vector<QString>{
+                  QStringLiteral("Write NEW Fuse to AVR?"),
+                  QStringLiteral("'$%1' is not a valid integer value").arg(form.HFBEdit->Text())}));
     EXPECT_EQ(bench.Dialogs.Messages[1].Kind, TMsgKind::mkError);
     EXPECT_EQ(bench.Sim->Fuses(), before);
     EXPECT_EQ(bench.Steps, 0);
@@ -492,8 +492,7 @@ TEST(Screenshot, ViewsAreFilledAfterARead) {
             for (int x = area.left() + 2; x < area.right() - 2; ++x) {
                 const QRgb c = shot.pixel(x, y);
                 colours.insert(c);
-                if (qGray(c) < 100)
-                    ++dark;
+                if (qGray(c) < 100) ++dark;
             }
         EXPECT_GT(colours.size(), 2) << view->objectName().toStdString();
         EXPECT_GT(dark, area.width() * area.height() / 50) << view->objectName().toStdString();

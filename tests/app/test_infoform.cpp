@@ -75,8 +75,7 @@ TEST(InfoForm, ShownOnceHiddenByCloseAndCloseBoxTextKept) {
     EXPECT_TRUE(form.isVisible());
     int shownInfoForms = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<TInfoForm*>(w) && w->isVisible())
-            ++shownInfoForms;
+        if (qobject_cast<TInfoForm*>(w) && w->isVisible()) ++shownInfoForms;
     EXPECT_EQ(shownInfoForms, 1);
 
     QTest::mouseClick(form.CloseBtn, Qt::LeftButton);

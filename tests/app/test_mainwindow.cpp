@@ -10,21 +10,17 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <gtest/gtest.h>
 
 namespace {
 
 QString CaptionOf(QWidget* w) {
-    if (auto* b = qobject_cast<QAbstractButton*>(w))
-        return b->text();
-    if (auto* g = qobject_cast<QGroupBox*>(w))
-        return g->title();
-    if (auto* l = qobject_cast<QLabel*>(w))
-        return l->text();
-    if (auto* e = qobject_cast<TAdvEdit*>(w))
-        return e->Text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* e = qobject_cast<TAdvEdit*>(w)) return e->Text();
     return QString();
 }
 
@@ -63,7 +59,8 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_EQ(w->pos(), QPoint(row.Left, row.Top));
             EXPECT_EQ(w->height(), row.Height);
             EXPECT_GE(w->width(), row.Width);
-            EXPECT_GE(w->width(), std::min(w->sizeHint().width(), w->parentWidget()->width() - row.Left));
+            EXPECT_GE(w->width(),
+                      std::min(w->sizeHint().width(), w->parentWidget()->width() - row.Left));
             EXPECT_LE(w->geometry().right(), w->parentWidget()->width() - 1);
         } else {
             EXPECT_EQ(w->geometry(), QRect(row.Left, row.Top, row.Width, row.Height));
@@ -106,10 +103,10 @@ TEST(MainWindowLayout, TabKeyVisitsControlsInTableOrder) {
     TFormBench bench("ATmega16");
     TForm1& form = *bench.Form;
     const QStringList expected = {
-        "InitAVRBtn", "RelBtn",      "LFBEdit",     "HFBEdit",     "EFBEdit",     "WFuseBtn",
-        "InfoBtn",    "ExitBtn",     "MemWriteBtn", "FlCheck",     "EECheck",     "VerifyCheck",
-        "FlashEdit",  "FlReadBtn",   "FlVerifyBtn", "FlLoadBtn",   "FlSaveBtn",   "EEPromEdit",
-        "EEReadBtn",  "EEVerifyBtn", "EELoadBtn",   "EESaveBtn",   "AbortBtn"};
+        "InitAVRBtn", "RelBtn",      "LFBEdit",     "HFBEdit",   "EFBEdit",   "WFuseBtn",
+        "InfoBtn",    "ExitBtn",     "MemWriteBtn", "FlCheck",   "EECheck",   "VerifyCheck",
+        "FlashEdit",  "FlReadBtn",   "FlVerifyBtn", "FlLoadBtn", "FlSaveBtn", "EEPromEdit",
+        "EEReadBtn",  "EEVerifyBtn", "EELoadBtn",   "EESaveBtn", "AbortBtn"};
     QStringList chain;
     QWidget* w = form.InitAVRBtn;
     for (int i = 0; i < 200 && chain.size() < expected.size(); ++i) {
@@ -121,9 +118,10 @@ TEST(MainWindowLayout, TabKeyVisitsControlsInTableOrder) {
 }
 
 void ExpectIdleWithoutDevice(TForm1& form, bool initEnabled) {
-    for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.FlashEdit),
-                       static_cast<QWidget*>(form.EESaveBtn), static_cast<QWidget*>(form.MemWriteBtn),
-                       static_cast<QWidget*>(form.EECheck), static_cast<QWidget*>(form.VerifyCheck)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.FlashEdit),
+          static_cast<QWidget*>(form.EESaveBtn), static_cast<QWidget*>(form.MemWriteBtn),
+          static_cast<QWidget*>(form.EECheck), static_cast<QWidget*>(form.VerifyCheck)})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_EQ(form.InitAVRBtn->isEnabled(), initEnabled);
     EXPECT_FALSE(form.RelBtn->isEnabled());
@@ -187,15 +185,20 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
 
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : ") + c.Device);
-    auto hex4 = [](int v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); };
+    auto hex4 = [](int v) {
+        return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
+    };
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x") + hex4(c.FlashSize));
-    EXPECT_EQ(form.EESizeLabel->text(), QStringLiteral("EEPROM memory   : 0x") + hex4(c.EEpromSize));
+    EXPECT_EQ(form.EESizeLabel->text(),
+              QStringLiteral("EEPROM memory   : 0x") + hex4(c.EEpromSize));
     EXPECT_EQ(form.FuseLabel->text(), QLatin1String(c.FuseCaption));
     EXPECT_EQ(form.LFBEdit->isVisible(), c.FuseKind >= 1);
     EXPECT_EQ(form.HFBEdit->isVisible(), c.FuseKind >= 2);
     EXPECT_EQ(form.EFBEdit->isVisible(), c.FuseKind >= 3);
     EXPECT_EQ(form.WFuseBtn->isVisible(), c.FuseKind >= 1);
-    auto twoDigits = [](int v) { return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper(); };
+    auto twoDigits = [](int v) {
+        return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+    };
     EXPECT_EQ(form.LFBEdit->Text(), twoDigits(bench.Engine().AVRlfb()));
     EXPECT_EQ(form.HFBEdit->Text(), twoDigits(bench.Engine().AVRhfb()));
     EXPECT_EQ(form.EFBEdit->Text(), twoDigits(bench.Engine().AVRefb()));
@@ -209,10 +212,11 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
     EXPECT_EQ(form.EEPromBox->title(), QStringLiteral("EEPROM Memory (buffer)"));
 
     // State: device identified.
-    for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.FlashEdit),
-                       static_cast<QWidget*>(form.EESaveBtn), static_cast<QWidget*>(form.MemWriteBtn),
-                       static_cast<QWidget*>(form.EECheck), static_cast<QWidget*>(form.VerifyCheck),
-                       static_cast<QWidget*>(form.FlashBox), static_cast<QWidget*>(form.EEPromEdit)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.FlashEdit),
+          static_cast<QWidget*>(form.EESaveBtn), static_cast<QWidget*>(form.MemWriteBtn),
+          static_cast<QWidget*>(form.EECheck), static_cast<QWidget*>(form.VerifyCheck),
+          static_cast<QWidget*>(form.FlashBox), static_cast<QWidget*>(form.EEPromEdit)})
         EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_FALSE(form.FlCheck->isEnabled());
     EXPECT_TRUE(form.FlCheck->isChecked());
@@ -237,7 +241,8 @@ TEST(MainWindowSession, SecondInitAsksFirstAndNoKeepsTheDevice) {
     form.EEPromBox->setTitle(QStringLiteral("kept"));
     bench.Dialogs.Answers[QStringLiteral("Initialise new device?")] = TMsgAnswer::maNo;
     bench.Click(form.InitAVRBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Initialise new device?")});
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              std::vector<QString>{QStringLiteral("Initialise new device?")});
     EXPECT_EQ(bench.Dialogs.Messages[0].Buttons, TMsgButtons::mbYesNo);
     EXPECT_EQ(form.EEPromBox->title(), QStringLiteral("kept"));
 
@@ -291,8 +296,7 @@ TEST(MainWindowSession, OperationRunningLocksEverythingButAbortInfoAndExit) {
     bench.InitDevice();
     bool checked = false;
     bench.OnStep = [&](int step) {
-        if (step != 10)
-            return;
+        if (step != 10) return;
         checked = true;
         for (QWidget* w :
              {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.MemWriteBtn),
@@ -323,8 +327,7 @@ TEST(MainWindowSession, AbortDuringReadStopsAtTheNextWordAndKeepsTheView) {
     bench.InitDevice();
     bench.Dialogs.Answers[QStringLiteral("Abort current operation?")] = TMsgAnswer::maNo;
     bench.OnStep = [&](int step) {
-        if (step == 100)
-            QTest::mouseClick(form.AbortBtn, Qt::LeftButton);
+        if (step == 100) QTest::mouseClick(form.AbortBtn, Qt::LeftButton);
     };
     bench.Click(form.FlReadBtn);
     // "No" lets the read finish.
@@ -335,7 +338,8 @@ TEST(MainWindowSession, AbortDuringReadStopsAtTheNextWordAndKeepsTheView) {
     bench.Dialogs.Clear();
     bench.Dialogs.Answers.clear();
     bench.Click(form.FlReadBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Abort current operation?")});
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              std::vector<QString>{QStringLiteral("Abort current operation?")});
     EXPECT_EQ(bench.Dialogs.Messages[0].Kind, TMsgKind::mkConfirmation);
     // The Yes given inside step 100 stops the read at that step's abort check.
     EXPECT_EQ(bench.Steps, 100);
@@ -366,8 +370,7 @@ TEST(MainWindowSession, ExitNoDuringAnOperationLetsItFinish) {
     bench.InitDevice();
     bench.Dialogs.Answers[QStringLiteral("Exit! Are you sure?")] = TMsgAnswer::maNo;
     bench.OnStep = [&](int step) {
-        if (step == 5)
-            QTest::mouseClick(form.ExitBtn, Qt::LeftButton);
+        if (step == 5) QTest::mouseClick(form.ExitBtn, Qt::LeftButton);
     };
     bench.Click(form.EEReadBtn);
     EXPECT_EQ(bench.Steps, 512);
@@ -392,16 +395,14 @@ TEST(MainWindowSession, ExitAgreedDuringWriteStartsNothingMoreAndCloses) {
     };
     bench.Click(form.MemWriteBtn);
     // Only the write question and the exit question: no verification message.
-    EXPECT_EQ(bench.Dialogs.Texts(),
-              (std::vector<QString>{QStringLiteral("Write NEW data to AVR?"),
-                                    QStringLiteral("Exit! Are you sure?")}));
+    EXPECT_EQ(bench.Dialogs.Texts(), (std::vector<QString>{QStringLiteral("Write NEW data to AVR?"),
+                                                           QStringLiteral("Exit! Are you sure?")}));
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(form.Closing());
     // The Flash write stopped early and the EEPROM was never written.
     EXPECT_LT(bench.Steps, 400);
     const std::vector<uint8_t> eeprom(bench.Sim->Eeprom().begin(), bench.Sim->Eeprom().end());
-    EXPECT_EQ(eeprom,
-              std::vector<uint8_t>(512, 0xFF));
+    EXPECT_EQ(eeprom, std::vector<uint8_t>(512, 0xFF));
 }
 
 TEST(MainWindowSession, InformationShowsOneWindow) {
@@ -412,8 +413,7 @@ TEST(MainWindowSession, InformationShowsOneWindow) {
     EXPECT_TRUE(bench.Info->isVisible());
     int shown = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<TInfoForm*>(w) && w->isVisible())
-            ++shown;
+        if (qobject_cast<TInfoForm*>(w) && w->isVisible()) ++shown;
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(bench.Info->InfoMemo->toPlainText().split(QLatin1Char('\n')).size(), 26);
     // Modeless: the main window still takes commands.

@@ -118,8 +118,8 @@ TEST(ControlsEnabled, LabelsNeverGreyAndChildrenFollow) {
 }
 
 TEST(ButtonIcons, EveryPictureIs16By16WithADisabledLook) {
-    for (const char* name : {"read", "verify", "load", "save", "write", "abort", "init",
-                             "release", "fuse", "info", "exit", "close"}) {
+    for (const char* name : {"read", "verify", "load", "save", "write", "abort", "init", "release",
+                             "fuse", "info", "exit", "close"}) {
         const QIcon icon = ButtonIcon(QString::fromLatin1(name));
         ASSERT_FALSE(icon.isNull()) << name;
         const QImage normal = icon.pixmap(16, 16).toImage();

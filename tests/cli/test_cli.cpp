@@ -37,8 +37,12 @@ struct Cable {
         TPortEntries e;
         e.InitializeWinIo = [] { return 1; };
         e.ShutdownWinIo = [] {};
-        e.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) { return sim->GetPortVal(p, v, s); };
-        e.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) { return sim->SetPortVal(p, v, s); };
+        e.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) {
+            return sim->GetPortVal(p, v, s);
+        };
+        e.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) {
+            return sim->SetPortVal(p, v, s);
+        };
         EXPECT_TRUE(engine.OpenPort(std::move(e)));
     }
 
@@ -125,8 +129,9 @@ TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
 
 TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
     Cable c("ATmega16");
-    ASSERT_EQ(c.Run({"write", (Data / "blink_m16.hex").string(), (Data / "blink_m16_ee.bin").string()}),
-              cli::ExitOk)
+    ASSERT_EQ(
+        c.Run({"write", (Data / "blink_m16.hex").string(), (Data / "blink_m16_ee.bin").string()}),
+        cli::ExitOk)
         << c.err.str();
     EXPECT_NE(c.out.str().find("AVR memory is OK"), std::string::npos);
     ExpectFlashHolds(*c.sim, FileBytes(Data / "blink_m16.bin"));
@@ -140,7 +145,8 @@ TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
     const fs::path dir = fs::temp_directory_path() / "quillon-cli-read";
     fs::create_directories(dir);
     ASSERT_EQ(c.Run({"read", (dir / "f.bin").string(), (dir / "e.hex").string()}), cli::ExitOk);
-    EXPECT_EQ(FileBytes(dir / "f.bin"), std::vector<uint8_t>(c.sim->Flash().begin(), c.sim->Flash().end()));
+    EXPECT_EQ(FileBytes(dir / "f.bin"),
+              std::vector<uint8_t>(c.sim->Flash().begin(), c.sim->Flash().end()));
     std::array<uint8_t, 512> back{};
     const auto loaded = imagefile::LoadEEpromImage(dir / "e.hex", back.size(), back);
     EXPECT_TRUE(loaded.Accepted());
@@ -157,7 +163,8 @@ TEST(CommandLine, WriteWithoutEEpromImageErasesTheEEpromAndVerifiesIt) {
     auto image = FileBytes(Data / "count_2313.bin");
     image.resize(120);
     ExpectFlashHolds(*c.sim, image);
-    for (uint8_t b : c.sim->Eeprom()) ASSERT_EQ(b, 0xFF);
+    for (uint8_t b : c.sim->Eeprom())
+        ASSERT_EQ(b, 0xFF);
 }
 
 TEST(CommandLine, VerifyReportsADifferingPart) {
@@ -167,7 +174,8 @@ TEST(CommandLine, VerifyReportsADifferingPart) {
     flash[6] ^= 0x01;
     c.sim->SetFlash(flash);
     EXPECT_EQ(c.Run({"verify", (Data / "blink_m16.bin").string()}), cli::ExitFailed);
-    EXPECT_NE(c.out.str().find("Flash error at word address 0x0003"), std::string::npos) << c.out.str();
+    EXPECT_NE(c.out.str().find("Flash error at word address 0x0003"), std::string::npos)
+        << c.out.str();
     EXPECT_NE(c.err.str().find("Error in Flash"), std::string::npos);
 }
 
@@ -189,7 +197,8 @@ TEST(CommandLine, ATooLongImageIsAWarningAndItsFirstPartIsWritten) {
     Cable c("AT90S1200");
     const fs::path big = fs::temp_directory_path() / "quillon-cli-big.bin";
     std::vector<uint8_t> image(1100);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7);
     std::ofstream(big, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 1100);
     ASSERT_EQ(c.Run({"write", big.string()}), cli::ExitOk) << c.err.str();
     EXPECT_NE(c.err.str().find("Flash file too long"), std::string::npos);

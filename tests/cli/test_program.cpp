@@ -30,22 +30,25 @@ class Program_ : public ::testing::Test {
 protected:
     void SetUp() override {
         state = fs::temp_directory_path() /
-                ("quillon-isp-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("quillon-isp-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(state);
         fs::create_directories(state);
     }
     void TearDown() override { fs::remove_all(state); }
 
     Result Run(const std::string& device, const std::string& args) {
-        const std::string cmd = "cd '" + state.string() + "' && QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" +
-                                device + " QUILLON_SIM_STATE='" + state.string() + "' '" +
-                                Program.string() + "' " + args + " 2>&1";
+        const std::string cmd = "cd '" + state.string() +
+                                "' && QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" + device +
+                                " QUILLON_SIM_STATE='" + state.string() + "' '" + Program.string() +
+                                "' " + args + " 2>&1";
         Result r;
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return r;
         std::array<char, 4096> buf;
         std::size_t n;
-        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
+        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+            r.output.append(buf.data(), n);
         const int status = pclose(p);
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return r;

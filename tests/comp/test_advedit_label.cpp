@@ -18,17 +18,18 @@
 namespace {
 
 struct PlaceRow {
-  const char* name;
-  TLabelPosition position;
-  QPoint topLeft;
+    const char* name;
+    TLabelPosition position;
+    QPoint topLeft;
 };
 
 class LabelPlacement : public ::testing::TestWithParam<PlaceRow> {};
 
 // Field at (120, 50), 100 x 20; label 40 x 14 with a 36-pixel caption; margin 4.
 TEST_P(LabelPlacement, ForEachPosition) {
-  const PlaceRow& row = GetParam();
-  EXPECT_EQ(LabelTopLeft(row.position, QRect(120, 50, 100, 20), QSize(40, 14), 36, 4), row.topLeft);
+    const PlaceRow& row = GetParam();
+    EXPECT_EQ(LabelTopLeft(row.position, QRect(120, 50, 100, 20), QSize(40, 14), 36, 4),
+              row.topLeft);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LabelPlacement,
@@ -45,165 +46,167 @@ INSTANTIATE_TEST_SUITE_P(Rows, LabelPlacement,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LabelPlacementLarge, LabelLargerThanFieldIsCentredOverIt) {
-  const QPoint p = LabelTopLeft(lpTopCenter, QRect(100, 50, 30, 10), QSize(50, 30), 50, 4);
-  EXPECT_EQ(p.x(), 90);
-  const QPoint q = LabelTopLeft(lpLeftCenter, QRect(100, 50, 30, 10), QSize(50, 30), 50, 4);
-  EXPECT_EQ(q.y(), 40);
+    const QPoint p = LabelTopLeft(lpTopCenter, QRect(100, 50, 30, 10), QSize(50, 30), 50, 4);
+    EXPECT_EQ(p.x(), 90);
+    const QPoint q = LabelTopLeft(lpLeftCenter, QRect(100, 50, 30, 10), QSize(50, 30), 50, 4);
+    EXPECT_EQ(q.y(), 40);
 }
 
 TEST(AttachedLabel, CreatedOnFirstCaptionAndFollowsTheField) {
-  QWidget parent;
-  parent.resize(300, 200);
-  TAdvEdit edit(&parent);
-  edit.setGeometry(120, 50, 100, 20);
-  EXPECT_EQ(edit.Label(), nullptr);
-  EXPECT_EQ(edit.LabelCaption(), "");
-  edit.SetLabelCaption("Fuse");
-  ASSERT_NE(edit.Label(), nullptr);
-  EXPECT_EQ(edit.Label()->parentWidget(), &parent);
-  EXPECT_EQ(edit.Label()->buddy(), &edit);
-  EXPECT_EQ(edit.LabelCaption(), "Fuse");
-  const int caption = edit.Label()->fontMetrics().horizontalAdvance("Fuse");
-  EXPECT_EQ(edit.Label()->x() + caption, 116);  // right edge of the caption 4 px left of the field
-  EXPECT_EQ(edit.Label()->y(), 50);
-  parent.show();  // Qt delivers moves of a hidden widget when it is shown
-  edit.move(150, 80);
-  EXPECT_EQ(edit.Label()->x() + caption, 146);
-  EXPECT_EQ(edit.Label()->y(), 80);
-  edit.SetLabelPosition(lpBottomLeft);
-  EXPECT_EQ(edit.Label()->pos(), QPoint(150, 104));
-  EXPECT_TRUE(edit.Label()->isVisible());
-  edit.setVisible(false);
-  EXPECT_FALSE(edit.Label()->isVisible());
-  edit.setVisible(true);
-  EXPECT_TRUE(edit.Label()->isVisible());
-  edit.setEnabled(false);
-  EXPECT_FALSE(edit.Label()->isEnabled());
-  edit.SetLabelAlwaysEnabled(true);
-  EXPECT_TRUE(edit.Label()->isEnabled());
+    QWidget parent;
+    parent.resize(300, 200);
+    TAdvEdit edit(&parent);
+    edit.setGeometry(120, 50, 100, 20);
+    EXPECT_EQ(edit.Label(), nullptr);
+    EXPECT_EQ(edit.LabelCaption(), "");
+    edit.SetLabelCaption("Fuse");
+    ASSERT_NE(edit.Label(), nullptr);
+    EXPECT_EQ(edit.Label()->parentWidget(), &parent);
+    EXPECT_EQ(edit.Label()->buddy(), &edit);
+    EXPECT_EQ(edit.LabelCaption(), "Fuse");
+    const int caption = edit.Label()->fontMetrics().horizontalAdvance("Fuse");
+    EXPECT_EQ(edit.Label()->x() + caption, 116); // right edge of the caption 4 px left of the field
+    EXPECT_EQ(edit.Label()->y(), 50);
+    parent.show(); // Qt delivers moves of a hidden widget when it is shown
+    edit.move(150, 80);
+    EXPECT_EQ(edit.Label()->x() + caption, 146);
+    EXPECT_EQ(edit.Label()->y(), 80);
+    edit.SetLabelPosition(lpBottomLeft);
+    EXPECT_EQ(edit.Label()->pos(), QPoint(150, 104));
+    EXPECT_TRUE(edit.Label()->isVisible());
+    edit.setVisible(false);
+    EXPECT_FALSE(edit.Label()->isVisible());
+    edit.setVisible(true);
+    EXPECT_TRUE(edit.Label()->isVisible());
+    edit.setEnabled(false);
+    EXPECT_FALSE(edit.Label()->isEnabled());
+    edit.SetLabelAlwaysEnabled(true);
+    EXPECT_TRUE(edit.Label()->isEnabled());
 }
 
 TEST(AttachedLabel, FocusLabelIsBoldWhileFocused) {
-  QWidget window;
-  TAdvEdit a(&window), b(&window);
-  a.setGeometry(80, 10, 100, 20);
-  b.setGeometry(80, 40, 100, 20);
-  a.SetLabelCaption("A");
-  a.SetFocusLabel(true);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  b.setFocus();
-  QApplication::processEvents();
-  EXPECT_FALSE(a.Label()->font().bold());
-  a.setFocus();
-  QApplication::processEvents();
-  EXPECT_TRUE(a.Label()->font().bold());
-  b.setFocus();
-  QApplication::processEvents();
-  EXPECT_FALSE(a.Label()->font().bold());
+    QWidget window;
+    TAdvEdit a(&window), b(&window);
+    a.setGeometry(80, 10, 100, 20);
+    b.setGeometry(80, 40, 100, 20);
+    a.SetLabelCaption("A");
+    a.SetFocusLabel(true);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    b.setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(a.Label()->font().bold());
+    a.setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(a.Label()->font().bold());
+    b.setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(a.Label()->font().bold());
 }
 
 TEST(AttachedLabel, AcceleratorFocusesTheField) {
-  QWidget window;
-  TAdvEdit a(&window), b(&window);
-  a.setGeometry(80, 10, 100, 20);
-  b.setGeometry(80, 40, 100, 20);
-  a.SetLabelCaption("&Low");
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  b.setFocus();
-  QApplication::processEvents();
-  QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);
-  QApplication::processEvents();
-  EXPECT_TRUE(a.hasFocus());
+    QWidget window;
+    TAdvEdit a(&window), b(&window);
+    a.setGeometry(80, 10, 100, 20);
+    b.setGeometry(80, 40, 100, 20);
+    a.SetLabelCaption("&Low");
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    b.setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(a.hasFocus());
 }
 
 TEST(DefaultIniPath, ReplacesOrAppendsTheExtension) {
-  EXPECT_EQ(DefaultIniPath("/opt/tools/prog.exe"), "/opt/tools/prog.INI");
-  EXPECT_EQ(DefaultIniPath("/opt/tools/quillon"), "/opt/tools/quillon.INI");
-  EXPECT_EQ(DefaultIniPath("/opt/my.tools/quillon"), "/opt/my.tools/quillon.INI");
+    EXPECT_EQ(DefaultIniPath("/opt/tools/prog.exe"), "/opt/tools/prog.INI");
+    EXPECT_EQ(DefaultIniPath("/opt/tools/quillon"), "/opt/tools/quillon.INI");
+    EXPECT_EQ(DefaultIniPath("/opt/my.tools/quillon"), "/opt/my.tools/quillon.INI");
 }
 
 // A fuse-like field set up from a stored description with persistence on.
-std::unique_ptr<TAdvEdit> LoadField(const QString& key, TPersistenceLocation where, const QString& shown) {
-  auto edit = std::make_unique<TAdvEdit>();
-  edit->setObjectName("LFBEdit");
-  edit->BeginLoad();
-  edit->SetEditType(etHex);
-  edit->SetPrefix("0x");
-  edit->SetText(shown);
-  edit->Persistence().SetEnable(true);
-  edit->Persistence().SetKey(key);
-  edit->Persistence().SetSection("Fuses");
-  edit->Persistence().SetLocation(where);
-  edit->Loaded();
-  return edit;
+std::unique_ptr<TAdvEdit> LoadField(const QString& key, TPersistenceLocation where,
+                                    const QString& shown) {
+    auto edit = std::make_unique<TAdvEdit>();
+    edit->setObjectName("LFBEdit");
+    edit->BeginLoad();
+    edit->SetEditType(etHex);
+    edit->SetPrefix("0x");
+    edit->SetText(shown);
+    edit->Persistence().SetEnable(true);
+    edit->Persistence().SetKey(key);
+    edit->Persistence().SetSection("Fuses");
+    edit->Persistence().SetLocation(where);
+    edit->Loaded();
+    return edit;
 }
 
 TEST(Persistence, IniRoundTrip) {
-  QTemporaryDir dir;
-  const QString ini = dir.filePath("prog.INI");
-  {
-    auto edit = LoadField(ini, plInifile, "0");
-    EXPECT_EQ(edit->ShownText(), "0x0");  // nothing stored yet: the "@" default
-    edit->SetText("a5");
-  }
-  QFile file(ini);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QString content = QString::fromLatin1(file.readAll());
-  EXPECT_TRUE(content.contains("[Fuses]"));
-  EXPECT_TRUE(content.contains("LFBEdit=0xA5"));
-  auto again = LoadField(ini, plInifile, "0");
-  EXPECT_EQ(again->ShownText(), "0xA5");
-  EXPECT_EQ(again->Text(), "A5");
-  EXPECT_FALSE(again->Modified());
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("prog.INI");
+    {
+        auto edit = LoadField(ini, plInifile, "0");
+        EXPECT_EQ(edit->ShownText(), "0x0"); // nothing stored yet: the "@" default
+        edit->SetText("a5");
+    }
+    QFile file(ini);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromLatin1(file.readAll());
+    EXPECT_TRUE(content.contains("[Fuses]"));
+    EXPECT_TRUE(content.contains("LFBEdit=0xA5"));
+    auto again = LoadField(ini, plInifile, "0");
+    EXPECT_EQ(again->ShownText(), "0xA5");
+    EXPECT_EQ(again->Text(), "A5");
+    EXPECT_FALSE(again->Modified());
 }
 
 TEST(Persistence, StoredAtSignMeansNoValue) {
-  QTemporaryDir dir;
-  const QString ini = dir.filePath("p.ini");
-  {
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Fuses]\nLFBEdit=@\nOther=1\n");
-  }
-  auto edit = LoadField(ini, plInifile, "3F");
-  EXPECT_EQ(edit->ShownText(), "0x3F");
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("p.ini");
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Fuses]\nLFBEdit=@\nOther=1\n");
+    }
+    auto edit = LoadField(ini, plInifile, "3F");
+    EXPECT_EQ(edit->ShownText(), "0x3F");
 }
 
 TEST(Persistence, StoredOnEditorRecreation) {
-  QTemporaryDir dir;
-  const QString ini = dir.filePath("p.ini");
-  auto edit = LoadField(ini, plInifile, "12");
-  edit->SetEditAlign(eaRight);
-  QSettings settings(ini, QSettings::IniFormat);
-  EXPECT_EQ(settings.value("Fuses/LFBEdit").toString(), "0x12");
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("p.ini");
+    auto edit = LoadField(ini, plInifile, "12");
+    edit->SetEditAlign(eaRight);
+    QSettings settings(ini, QSettings::IniFormat);
+    EXPECT_EQ(settings.value("Fuses/LFBEdit").toString(), "0x12");
 }
 
 TEST(Persistence, DisabledStoresNothing) {
-  QTemporaryDir dir;
-  const QString ini = dir.filePath("p.ini");
-  {
-    auto edit = LoadField(ini, plInifile, "12");
-    edit->Persistence().SetEnable(false);
-  }
-  EXPECT_FALSE(QFile::exists(ini));
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("p.ini");
+    {
+        auto edit = LoadField(ini, plInifile, "12");
+        edit->Persistence().SetEnable(false);
+    }
+    EXPECT_FALSE(QFile::exists(ini));
 }
 
 TEST(Persistence, NativeStoreRoundTrip) {
-  QTemporaryDir dir;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-  {
-    auto edit = LoadField("Software\\Quillon\\Test", plRegistry, "0");
-    EXPECT_EQ(edit->ShownText(), "0x0");
-    edit->SetText("C3");
-  }
-  auto again = LoadField("Software\\Quillon\\Test", plRegistry, "0");
-  EXPECT_EQ(again->ShownText(), "0xC3");
-  QSettings direct(QSettings::NativeFormat, QSettings::UserScope, "Software/Quillon/Test", QString());
-  EXPECT_EQ(direct.value("Fuses/LFBEdit").toString(), "0xC3");
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    {
+        auto edit = LoadField("Software\\Quillon\\Test", plRegistry, "0");
+        EXPECT_EQ(edit->ShownText(), "0x0");
+        edit->SetText("C3");
+    }
+    auto again = LoadField("Software\\Quillon\\Test", plRegistry, "0");
+    EXPECT_EQ(again->ShownText(), "0xC3");
+    QSettings direct(QSettings::NativeFormat, QSettings::UserScope, "Software/Quillon/Test",
+                     QString());
+    EXPECT_EQ(direct.value("Fuses/LFBEdit").toString(), "0xC3");
 }
 
-}  // namespace
+} // namespace

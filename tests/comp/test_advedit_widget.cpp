@@ -21,389 +21,399 @@ namespace {
 
 // Records the keys a parent window receives.
 class KeyRecorder : public QWidget {
- public:
-  QList<int> pressed;
+public:
+    QList<int> pressed;
 
- protected:
-  void keyPressEvent(QKeyEvent* e) override { pressed << e->key(); }
+protected:
+    void keyPressEvent(QKeyEvent* e) override { pressed << e->key(); }
 };
 
-QColor Highlight() { return QApplication::palette().color(QPalette::Active, QPalette::Highlight); }
-QColor WindowText() { return QApplication::palette().color(QPalette::Active, QPalette::Text); }
-QColor WindowBackground() { return QApplication::palette().color(QPalette::Active, QPalette::Base); }
-QColor Base(const TAdvEdit& e) { return e.palette().color(QPalette::Active, QPalette::Base); }
+QColor Highlight() {
+    return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+}
+QColor WindowText() {
+    return QApplication::palette().color(QPalette::Active, QPalette::Text);
+}
+QColor WindowBackground() {
+    return QApplication::palette().color(QPalette::Active, QPalette::Base);
+}
+QColor Base(const TAdvEdit& e) {
+    return e.palette().color(QPalette::Active, QPalette::Base);
+}
 
 // A window with a fuse field set up as the main window does, and a second
 // field to move the focus to.
 class FuseField : public ::testing::Test {
- protected:
-  void SetUp() override {
-    window.resize(200, 100);
-    auto* layout = new QVBoxLayout(&window);
-    fuse = new TAdvEdit(&window);
-    other = new TAdvEdit(&window);
-    layout->addWidget(fuse);
-    layout->addWidget(other);
-    park = new QLineEdit(&window);
-    layout->addWidget(park);
-    fuse->BeginLoad();
-    fuse->SetEditType(etHex);
-    fuse->SetPrefix("0x");
-    fuse->SetLengthLimit(2);
-    fuse->SetEmptyText("0");
-    fuse->SetShowModified(true);
-    fuse->SetModifiedColor(Highlight());
-    fuse->SetText("0");
-    fuse->Loaded();
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    Focus(park);  // both fields get their focus-in only when a test gives it
-  }
+protected:
+    void SetUp() override {
+        window.resize(200, 100);
+        auto* layout = new QVBoxLayout(&window);
+        fuse = new TAdvEdit(&window);
+        other = new TAdvEdit(&window);
+        layout->addWidget(fuse);
+        layout->addWidget(other);
+        park = new QLineEdit(&window);
+        layout->addWidget(park);
+        fuse->BeginLoad();
+        fuse->SetEditType(etHex);
+        fuse->SetPrefix("0x");
+        fuse->SetLengthLimit(2);
+        fuse->SetEmptyText("0");
+        fuse->SetShowModified(true);
+        fuse->SetModifiedColor(Highlight());
+        fuse->SetText("0");
+        fuse->Loaded();
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        Focus(park); // both fields get their focus-in only when a test gives it
+    }
 
-  void Focus(QWidget* w) {
-    w->setFocus(Qt::TabFocusReason);
-    QApplication::processEvents();
-  }
+    void Focus(QWidget* w) {
+        w->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+    }
 
-  KeyRecorder window;
-  TAdvEdit* fuse = nullptr;
-  TAdvEdit* other = nullptr;
-  QLineEdit* park = nullptr;
+    KeyRecorder window;
+    TAdvEdit* fuse = nullptr;
+    TAdvEdit* other = nullptr;
+    QLineEdit* park = nullptr;
 };
 
 TEST_F(FuseField, LoadsAsZeroUnmarked) {
-  EXPECT_EQ(fuse->ShownText(), "0x0");
-  EXPECT_EQ(fuse->Text(), "0");
-  EXPECT_FALSE(fuse->Modified());
-  EXPECT_EQ(fuse->FontColor(), WindowText());
+    EXPECT_EQ(fuse->ShownText(), "0x0");
+    EXPECT_EQ(fuse->Text(), "0");
+    EXPECT_FALSE(fuse->Modified());
+    EXPECT_EQ(fuse->FontColor(), WindowText());
 }
 
 TEST_F(FuseField, TextWriteShowsPrefixAndUpperCase) {
-  fuse->SetText("a5");
-  EXPECT_EQ(fuse->ShownText(), "0xA5");
-  EXPECT_EQ(fuse->Text(), "A5");
-  fuse->setText("1.5");  // the Qt name goes through the same writer
-  EXPECT_EQ(fuse->ShownText(), "0x0");
-  fuse->SetText("");
-  EXPECT_EQ(fuse->ShownText(), "0x");
-  EXPECT_EQ(fuse->text(), "");
+    fuse->SetText("a5");
+    EXPECT_EQ(fuse->ShownText(), "0xA5");
+    EXPECT_EQ(fuse->Text(), "A5");
+    fuse->setText("1.5"); // the Qt name goes through the same writer
+    EXPECT_EQ(fuse->ShownText(), "0x0");
+    fuse->SetText("");
+    EXPECT_EQ(fuse->ShownText(), "0x");
+    EXPECT_EQ(fuse->text(), "");
 }
 
 TEST_F(FuseField, FocusSelectsValueAndTypingReplacesIt) {
-  fuse->SetText("A5");
-  Focus(fuse);
-  EXPECT_EQ(fuse->selectedText(), "A5");
-  EXPECT_EQ(Base(*fuse), WindowBackground());
-  QTest::keyClicks(fuse, "3c");
-  EXPECT_EQ(fuse->Text(), "3c");  // lower case stays until the next write
-  QTest::keyClick(fuse, Qt::Key_D);
-  EXPECT_EQ(fuse->Text(), "3c");  // full: a third character is refused
-  EXPECT_TRUE(fuse->Modified());
-  EXPECT_EQ(fuse->FontColor(), Highlight());
+    fuse->SetText("A5");
+    Focus(fuse);
+    EXPECT_EQ(fuse->selectedText(), "A5");
+    EXPECT_EQ(Base(*fuse), WindowBackground());
+    QTest::keyClicks(fuse, "3c");
+    EXPECT_EQ(fuse->Text(), "3c"); // lower case stays until the next write
+    QTest::keyClick(fuse, Qt::Key_D);
+    EXPECT_EQ(fuse->Text(), "3c"); // full: a third character is refused
+    EXPECT_TRUE(fuse->Modified());
+    EXPECT_EQ(fuse->FontColor(), Highlight());
 }
 
 TEST_F(FuseField, PrefixCannotBeDeletedOrEntered) {
-  fuse->SetText("A5");
-  Focus(fuse);
-  QTest::keyClick(fuse, Qt::Key_Home);
-  EXPECT_EQ(fuse->cursorPosition(), 2);
-  QTest::keyClick(fuse, Qt::Key_Left);
-  EXPECT_EQ(fuse->cursorPosition(), 2);
-  QTest::keyClick(fuse, Qt::Key_Backspace);
-  EXPECT_EQ(fuse->ShownText(), "0xA5");
-  QTest::keyClick(fuse, Qt::Key_End);
-  QTest::keyClick(fuse, Qt::Key_Backspace);
-  QTest::keyClick(fuse, Qt::Key_Backspace);
-  QTest::keyClick(fuse, Qt::Key_Backspace);
-  EXPECT_EQ(fuse->ShownText(), "0x");
-  EXPECT_EQ(fuse->Text(), "");
-  // A click into the prefix puts the caret behind it.
-  QTest::mouseClick(fuse, Qt::LeftButton, {}, fuse->CharPos(1) + QPoint(1, 3));
-  EXPECT_GE(fuse->cursorPosition(), 2);
+    fuse->SetText("A5");
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_Home);
+    EXPECT_EQ(fuse->cursorPosition(), 2);
+    QTest::keyClick(fuse, Qt::Key_Left);
+    EXPECT_EQ(fuse->cursorPosition(), 2);
+    QTest::keyClick(fuse, Qt::Key_Backspace);
+    EXPECT_EQ(fuse->ShownText(), "0xA5");
+    QTest::keyClick(fuse, Qt::Key_End);
+    QTest::keyClick(fuse, Qt::Key_Backspace);
+    QTest::keyClick(fuse, Qt::Key_Backspace);
+    QTest::keyClick(fuse, Qt::Key_Backspace);
+    EXPECT_EQ(fuse->ShownText(), "0x");
+    EXPECT_EQ(fuse->Text(), "");
+    // A click into the prefix puts the caret behind it.
+    QTest::mouseClick(fuse, Qt::LeftButton, {}, fuse->CharPos(1) + QPoint(1, 3));
+    EXPECT_GE(fuse->cursorPosition(), 2);
 }
 
 TEST_F(FuseField, ColoursFollowFocusTypingAndWrites) {
-  fuse->SetText("A5");
-  Focus(fuse);
-  QTest::keyClick(fuse, Qt::Key_1);
-  EXPECT_EQ(fuse->FontColor(), Highlight());
-  Focus(other);
-  EXPECT_EQ(fuse->FontColor(), WindowText());
-  EXPECT_TRUE(fuse->Modified());
-  fuse->SetText("1F");
-  EXPECT_FALSE(fuse->Modified());
-  EXPECT_EQ(fuse->FontColor(), WindowText());
-  Focus(fuse);
-  EXPECT_EQ(fuse->FontColor(), WindowText());
+    fuse->SetText("A5");
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_1);
+    EXPECT_EQ(fuse->FontColor(), Highlight());
+    Focus(other);
+    EXPECT_EQ(fuse->FontColor(), WindowText());
+    EXPECT_TRUE(fuse->Modified());
+    fuse->SetText("1F");
+    EXPECT_FALSE(fuse->Modified());
+    EXPECT_EQ(fuse->FontColor(), WindowText());
+    Focus(fuse);
+    EXPECT_EQ(fuse->FontColor(), WindowText());
 }
 
 TEST_F(FuseField, EscapeRestoresEntryValueAndReachesParent) {
-  fuse->SetText("A5");
-  Focus(fuse);
-  QTest::keyClicks(fuse, "7");
-  ASSERT_EQ(fuse->Text(), "7");
-  QTest::keyClick(fuse, Qt::Key_Escape);
-  EXPECT_EQ(fuse->Text(), "A5");
-  EXPECT_FALSE(fuse->Modified());
-  EXPECT_EQ(fuse->selectedText(), "A5");
-  EXPECT_EQ(fuse->FontColor(), WindowText());
-  EXPECT_TRUE(window.pressed.isEmpty());  // forwarded through the event queue
-  QApplication::processEvents();
-  EXPECT_EQ(window.pressed, QList<int>{Qt::Key_Escape});
-  QTest::keyClick(fuse, Qt::Key_Return);
-  QApplication::processEvents();
-  EXPECT_EQ(window.pressed, (QList<int>{Qt::Key_Escape, Qt::Key_Return}));
+    fuse->SetText("A5");
+    Focus(fuse);
+    QTest::keyClicks(fuse, "7");
+    ASSERT_EQ(fuse->Text(), "7");
+    QTest::keyClick(fuse, Qt::Key_Escape);
+    EXPECT_EQ(fuse->Text(), "A5");
+    EXPECT_FALSE(fuse->Modified());
+    EXPECT_EQ(fuse->selectedText(), "A5");
+    EXPECT_EQ(fuse->FontColor(), WindowText());
+    EXPECT_TRUE(window.pressed.isEmpty()); // forwarded through the event queue
+    QApplication::processEvents();
+    EXPECT_EQ(window.pressed, QList<int>{Qt::Key_Escape});
+    QTest::keyClick(fuse, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(window.pressed, (QList<int>{Qt::Key_Escape, Qt::Key_Return}));
 }
 
 TEST_F(FuseField, ClipboardShortcutsDoNothingButMenuCopyWorks) {
-  QApplication::clipboard()->setText("77");
-  fuse->SetText("A5");
-  Focus(fuse);
-  QTest::keyClick(fuse, Qt::Key_V, Qt::ControlModifier);
-  EXPECT_EQ(fuse->Text(), "A5");
-  QTest::keyClick(fuse, Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QApplication::clipboard()->text(), "77");
-  QString copied;
-  fuse->OnClipboardCopy = [&copied](TAdvEdit*, const QString& v, bool&) { copied = v; };
-  std::unique_ptr<QMenu> menu(fuse->CreateContextMenu());
-  for (QAction* a : menu->actions()) {
-    if (a->text().endsWith("\tCtrl+C")) a->trigger();
-    if (a->text().endsWith("\tCtrl+V")) a->trigger();
-  }
-  EXPECT_EQ(copied, "A5");
-  EXPECT_EQ(QApplication::clipboard()->text(), "A5");
-  EXPECT_EQ(fuse->Text(), "A5");
+    QApplication::clipboard()->setText("77");
+    fuse->SetText("A5");
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(fuse->Text(), "A5");
+    QTest::keyClick(fuse, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "77");
+    QString copied;
+    fuse->OnClipboardCopy = [&copied](TAdvEdit*, const QString& v, bool&) { copied = v; };
+    std::unique_ptr<QMenu> menu(fuse->CreateContextMenu());
+    for (QAction* a : menu->actions()) {
+        if (a->text().endsWith("\tCtrl+C")) a->trigger();
+        if (a->text().endsWith("\tCtrl+V")) a->trigger();
+    }
+    EXPECT_EQ(copied, "A5");
+    EXPECT_EQ(QApplication::clipboard()->text(), "A5");
+    EXPECT_EQ(fuse->Text(), "A5");
 }
 
 TEST_F(FuseField, ClipboardEventsCanVeto) {
-  TAdvEdit* text = other;
-  text->SetText("hello");
-  Focus(text);
-  text->setSelection(0, 5);
-  QApplication::clipboard()->setText("x");
-  text->OnClipboardCut = [](TAdvEdit*, const QString&, bool& allow) { allow = false; };
-  QTest::keyClick(text, Qt::Key_X, Qt::ControlModifier);
-  EXPECT_EQ(text->Text(), "hello");
-  EXPECT_EQ(QApplication::clipboard()->text(), "x");
-  QString pastedOver;
-  text->OnClipboardPaste = [&pastedOver](TAdvEdit*, const QString& v, bool&) { pastedOver = v; };
-  QTest::keyClick(text, Qt::Key_V, Qt::ControlModifier);
-  EXPECT_EQ(pastedOver, "hello");
-  EXPECT_EQ(text->Text(), "x");
-  EXPECT_TRUE(text->Modified());
-  QTest::keyClick(text, Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_EQ(text->Text(), "hello");
+    TAdvEdit* text = other;
+    text->SetText("hello");
+    Focus(text);
+    text->setSelection(0, 5);
+    QApplication::clipboard()->setText("x");
+    text->OnClipboardCut = [](TAdvEdit*, const QString&, bool& allow) { allow = false; };
+    QTest::keyClick(text, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(text->Text(), "hello");
+    EXPECT_EQ(QApplication::clipboard()->text(), "x");
+    QString pastedOver;
+    text->OnClipboardPaste = [&pastedOver](TAdvEdit*, const QString& v, bool&) { pastedOver = v; };
+    QTest::keyClick(text, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(pastedOver, "hello");
+    EXPECT_EQ(text->Text(), "x");
+    EXPECT_TRUE(text->Modified());
+    QTest::keyClick(text, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text->Text(), "hello");
 }
 
 TEST_F(FuseField, ErrorStateFromValidation) {
-  fuse->SetShowError(true);
-  fuse->OnValueValidate = [](TAdvEdit*, const QString& v, bool& valid) { valid = v.size() == 2; };
-  fuse->SetText("A5");
-  Focus(fuse);
-  QTest::keyClick(fuse, Qt::Key_1);
-  EXPECT_TRUE(fuse->ErrorState());
-  EXPECT_EQ(Base(*fuse), QColor(255, 0, 0));
-  EXPECT_EQ(fuse->FontColor(), QColor(255, 255, 255));
-  fuse->SetFocusColor(QColor(255, 255, 200));
-  QTest::keyClick(fuse, Qt::Key_2);
-  EXPECT_FALSE(fuse->ErrorState());
-  EXPECT_EQ(Base(*fuse), QColor(255, 255, 200));
-  Focus(other);
-  EXPECT_EQ(Base(*fuse), WindowBackground());
+    fuse->SetShowError(true);
+    fuse->OnValueValidate = [](TAdvEdit*, const QString& v, bool& valid) { valid = v.size() == 2; };
+    fuse->SetText("A5");
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_1);
+    EXPECT_TRUE(fuse->ErrorState());
+    EXPECT_EQ(Base(*fuse), QColor(255, 0, 0));
+    EXPECT_EQ(fuse->FontColor(), QColor(255, 255, 255));
+    fuse->SetFocusColor(QColor(255, 255, 200));
+    QTest::keyClick(fuse, Qt::Key_2);
+    EXPECT_FALSE(fuse->ErrorState());
+    EXPECT_EQ(Base(*fuse), QColor(255, 255, 200));
+    Focus(other);
+    EXPECT_EQ(Base(*fuse), WindowBackground());
 }
 
 TEST_F(FuseField, DisabledColourAndBack) {
-  fuse->SetColor(QColor(250, 240, 230));
-  fuse->setEnabled(false);
-  EXPECT_EQ(Base(*fuse), QColor(192, 192, 192));
-  fuse->setEnabled(true);
-  EXPECT_EQ(Base(*fuse), QColor(250, 240, 230));
+    fuse->SetColor(QColor(250, 240, 230));
+    fuse->setEnabled(false);
+    EXPECT_EQ(Base(*fuse), QColor(192, 192, 192));
+    fuse->setEnabled(true);
+    EXPECT_EQ(Base(*fuse), QColor(250, 240, 230));
 }
 
 TEST_F(FuseField, FocusWidthAndAlignment) {
-  other->SetFocusWidthInc(20);
-  other->SetFocusAlign(eaRight);
-  window.layout()->removeWidget(other);
-  other->setGeometry(10, 60, 100, 24);
-  Focus(other);
-  EXPECT_EQ(other->width(), 120);
-  EXPECT_EQ(other->EditAlign(), eaRight);
-  EXPECT_TRUE(other->alignment() & Qt::AlignRight);
-  Focus(park);
-  EXPECT_EQ(other->width(), 100);
-  EXPECT_EQ(other->EditAlign(), eaLeft);
+    other->SetFocusWidthInc(20);
+    other->SetFocusAlign(eaRight);
+    window.layout()->removeWidget(other);
+    other->setGeometry(10, 60, 100, 24);
+    Focus(other);
+    EXPECT_EQ(other->width(), 120);
+    EXPECT_EQ(other->EditAlign(), eaRight);
+    EXPECT_TRUE(other->alignment() & Qt::AlignRight);
+    Focus(park);
+    EXPECT_EQ(other->width(), 100);
+    EXPECT_EQ(other->EditAlign(), eaLeft);
 }
 
 TEST_F(FuseField, ReturnIsTabMovesFocus) {
-  fuse->SetReturnIsTab(true);
-  Focus(fuse);
-  QTest::keyClick(fuse, Qt::Key_Return);
-  QApplication::processEvents();
-  EXPECT_TRUE(other->hasFocus());
+    fuse->SetReturnIsTab(true);
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(other->hasFocus());
 }
 
 // Counts pixels of a colour family in a region of a grabbed image.
 int CountPixels(const QImage& img, const QRect& area, const std::function<bool(QColor)>& match) {
-  int n = 0;
-  const QRect r = area.intersected(img.rect());
-  for (int y = r.top(); y <= r.bottom(); ++y)
-    for (int x = r.left(); x <= r.right(); ++x)
-      if (match(img.pixelColor(x, y))) ++n;
-  return n;
+    int n = 0;
+    const QRect r = area.intersected(img.rect());
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (match(img.pixelColor(x, y))) ++n;
+    return n;
 }
 
 bool IsHintGrey(QColor c) {
-  return c.red() == c.green() && c.green() == c.blue() && c.red() >= 100 && c.red() <= 170;
+    return c.red() == c.green() && c.green() == c.blue() && c.red() >= 100 && c.red() <= 170;
 }
 
-bool IsRed(QColor c) { return c.red() > 200 && c.green() < 80 && c.blue() < 80; }
+bool IsRed(QColor c) {
+    return c.red() > 200 && c.green() < 80 && c.blue() < 80;
+}
 
 // Pixels that differ between two grabs of the same size.
 int Differing(const QImage& a, const QImage& b) {
-  int n = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y)) ++n;
-  return n;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) ++n;
+    return n;
 }
 
 TEST_F(FuseField, EmptyTextHintIsPaintedOnlyWhileUnfocusedAndEmpty) {
-  fuse->SetText("");
-  const QImage withHint = fuse->grab().toImage();
-  fuse->SetEmptyText("");
-  const QImage without = fuse->grab().toImage();
-  fuse->SetEmptyText("0");
-  // The hint: grey pixels near (2, 2), over the start of the prefix.
-  EXPECT_GT(Differing(withHint, without), 3);
-  EXPECT_GT(CountPixels(withHint, QRect(2, 2, 10, fuse->height() - 2), IsHintGrey), 3);
-  EXPECT_EQ(fuse->Text(), "");
-  Focus(fuse);
-  QImage focused = fuse->grab().toImage();
-  fuse->SetEmptyText("");
-  EXPECT_EQ(Differing(focused, fuse->grab().toImage()), 0);
-  fuse->SetEmptyText("0");
-  Focus(park);
-  fuse->SetText("A5");
-  QImage filled = fuse->grab().toImage();
-  fuse->SetEmptyText("");
-  EXPECT_EQ(Differing(filled, fuse->grab().toImage()), 0);
+    fuse->SetText("");
+    const QImage withHint = fuse->grab().toImage();
+    fuse->SetEmptyText("");
+    const QImage without = fuse->grab().toImage();
+    fuse->SetEmptyText("0");
+    // The hint: grey pixels near (2, 2), over the start of the prefix.
+    EXPECT_GT(Differing(withHint, without), 3);
+    EXPECT_GT(CountPixels(withHint, QRect(2, 2, 10, fuse->height() - 2), IsHintGrey), 3);
+    EXPECT_EQ(fuse->Text(), "");
+    Focus(fuse);
+    QImage focused = fuse->grab().toImage();
+    fuse->SetEmptyText("");
+    EXPECT_EQ(Differing(focused, fuse->grab().toImage()), 0);
+    fuse->SetEmptyText("0");
+    Focus(park);
+    fuse->SetText("A5");
+    QImage filled = fuse->grab().toImage();
+    fuse->SetEmptyText("");
+    EXPECT_EQ(Differing(filled, fuse->grab().toImage()), 0);
 }
 
 TEST_F(FuseField, ErrorMarkerIsARedWaveUnderTheText) {
-  other->SetText("ABCDEF");
-  QImage img = other->grab().toImage();
-  EXPECT_EQ(CountPixels(img, img.rect(), IsRed), 0);
-  other->SetErrorMarkerPos(2);
-  other->SetErrorMarkerLen(2);
-  img = other->grab().toImage();
-  const int start = other->CharPos(2).x();
-  const int end = other->CharPos(4).x();
-  EXPECT_GT(CountPixels(img, QRect(start, 0, end - start, img.height()), IsRed), 5);
-  EXPECT_EQ(CountPixels(img, QRect(0, 0, start - 2, img.height()), IsRed), 0);
-  Focus(other);
-  img = other->grab().toImage();
-  EXPECT_EQ(CountPixels(img, img.rect(), IsRed), 0);
+    other->SetText("ABCDEF");
+    QImage img = other->grab().toImage();
+    EXPECT_EQ(CountPixels(img, img.rect(), IsRed), 0);
+    other->SetErrorMarkerPos(2);
+    other->SetErrorMarkerLen(2);
+    img = other->grab().toImage();
+    const int start = other->CharPos(2).x();
+    const int end = other->CharPos(4).x();
+    EXPECT_GT(CountPixels(img, QRect(start, 0, end - start, img.height()), IsRed), 5);
+    EXPECT_EQ(CountPixels(img, QRect(0, 0, start - 2, img.height()), IsRed), 0);
+    Focus(other);
+    img = other->grab().toImage();
+    EXPECT_EQ(CountPixels(img, img.rect(), IsRed), 0);
 }
 
 TEST_F(FuseField, FlatFieldTakesParentColourAndDrawsUnderline) {
-  QWidget panel;
-  panel.setAutoFillBackground(true);
-  QPalette pal = panel.palette();
-  pal.setColor(QPalette::Window, QColor(160, 160, 160));
-  panel.setPalette(pal);
-  panel.resize(120, 40);
-  TAdvEdit flat(&panel);
-  flat.setGeometry(5, 5, 100, 24);
-  flat.SetFlat(true);
-  EXPECT_EQ(Base(flat), QColor(160, 160, 160));
-  EXPECT_FALSE(flat.hasFrame());
-  QImage img = flat.grab().toImage();
-  EXPECT_EQ(img.pixelColor(50, img.height() - 1), QColor(0, 0, 0));
-  EXPECT_NE(img.pixelColor(0, 5), QColor(0, 0, 0));
-  flat.SetSoftBorder(true);
-  img = flat.grab().toImage();
-  EXPECT_EQ(img.pixelColor(0, 5), QColor(0, 0, 0));
-  EXPECT_EQ(img.pixelColor(50, 0), QColor(0, 0, 0));
-  flat.SetFlat(false);
-  EXPECT_TRUE(flat.hasFrame());
-  EXPECT_EQ(Base(flat), WindowBackground());
+    QWidget panel;
+    panel.setAutoFillBackground(true);
+    QPalette pal = panel.palette();
+    pal.setColor(QPalette::Window, QColor(160, 160, 160));
+    panel.setPalette(pal);
+    panel.resize(120, 40);
+    TAdvEdit flat(&panel);
+    flat.setGeometry(5, 5, 100, 24);
+    flat.SetFlat(true);
+    EXPECT_EQ(Base(flat), QColor(160, 160, 160));
+    EXPECT_FALSE(flat.hasFrame());
+    QImage img = flat.grab().toImage();
+    EXPECT_EQ(img.pixelColor(50, img.height() - 1), QColor(0, 0, 0));
+    EXPECT_NE(img.pixelColor(0, 5), QColor(0, 0, 0));
+    flat.SetSoftBorder(true);
+    img = flat.grab().toImage();
+    EXPECT_EQ(img.pixelColor(0, 5), QColor(0, 0, 0));
+    EXPECT_EQ(img.pixelColor(50, 0), QColor(0, 0, 0));
+    flat.SetFlat(false);
+    EXPECT_TRUE(flat.hasFrame());
+    EXPECT_EQ(Base(flat), WindowBackground());
 }
 
 class UrlCatcher : public QObject {
-  Q_OBJECT
- public:
-  QList<QUrl> opened;
- public slots:
-  void open(const QUrl& url) { opened << url; }
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
 };
 
 TEST_F(FuseField, LinkLookOpensTheValue) {
-  UrlCatcher catcher;
-  QDesktopServices::setUrlHandler("https", &catcher, "open");
-  other->SetShowURL(true);
-  other->SetText("https://example.org/x");
-  EXPECT_TRUE(other->IsUrlLook());
-  EXPECT_TRUE(other->font().underline());
-  EXPECT_EQ(other->FontColor(), QColor(0, 0, 255));
-  EXPECT_EQ(other->cursor().shape(), Qt::PointingHandCursor);
-  Focus(other);
-  EXPECT_EQ(other->selectedText(), "example.org/x");
-  QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(10, other->height() / 2));
-  ASSERT_EQ(catcher.opened.size(), 1);
-  EXPECT_EQ(catcher.opened.front(), QUrl("https://example.org/x"));
-  other->SetText("@example.org");
-  EXPECT_FALSE(other->IsUrlLook());
-  EXPECT_FALSE(other->font().underline());
-  QDesktopServices::unsetUrlHandler("https");
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    other->SetShowURL(true);
+    other->SetText("https://example.org/x");
+    EXPECT_TRUE(other->IsUrlLook());
+    EXPECT_TRUE(other->font().underline());
+    EXPECT_EQ(other->FontColor(), QColor(0, 0, 255));
+    EXPECT_EQ(other->cursor().shape(), Qt::PointingHandCursor);
+    Focus(other);
+    EXPECT_EQ(other->selectedText(), "example.org/x");
+    QTest::mouseClick(other, Qt::LeftButton, {}, QPoint(10, other->height() / 2));
+    ASSERT_EQ(catcher.opened.size(), 1);
+    EXPECT_EQ(catcher.opened.front(), QUrl("https://example.org/x"));
+    other->SetText("@example.org");
+    EXPECT_FALSE(other->IsUrlLook());
+    EXPECT_FALSE(other->font().underline());
+    QDesktopServices::unsetUrlHandler("https");
 }
 
 TEST_F(FuseField, EditTypeAndPrecisionWritesReapplyTheValue) {
-  other->SetText("1.5");
-  other->SetEditType(etHex);
-  EXPECT_EQ(other->Text(), "0");
-  EXPECT_TRUE(other->Modified());
-  other->SetEditType(etFloat);
-  other->SetPrecision(2);
-  EXPECT_EQ(other->Text(), "0.00");
-  other->SetValueAsFloat(1234.5);
-  EXPECT_EQ(other->Text(), "1234.50");
-  other->SetEditType(etPassword);
-  EXPECT_EQ(other->echoMode(), QLineEdit::Password);
-  EXPECT_FALSE(other->CanUndo());
-  other->SetCanUndo(true);
-  EXPECT_FALSE(other->CanUndo());
-  other->SetEditType(etString);
-  other->SetSuffix("kg");
-  EXPECT_EQ(other->ShownText(), "1234.50kg");
-  other->SetPrecision(3);  // ignored for this type
-  EXPECT_EQ(other->Precision(), 2);
+    other->SetText("1.5");
+    other->SetEditType(etHex);
+    EXPECT_EQ(other->Text(), "0");
+    EXPECT_TRUE(other->Modified());
+    other->SetEditType(etFloat);
+    other->SetPrecision(2);
+    EXPECT_EQ(other->Text(), "0.00");
+    other->SetValueAsFloat(1234.5);
+    EXPECT_EQ(other->Text(), "1234.50");
+    other->SetEditType(etPassword);
+    EXPECT_EQ(other->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(other->CanUndo());
+    other->SetCanUndo(true);
+    EXPECT_FALSE(other->CanUndo());
+    other->SetEditType(etString);
+    other->SetSuffix("kg");
+    EXPECT_EQ(other->ShownText(), "1234.50kg");
+    other->SetPrecision(3); // ignored for this type
+    EXPECT_EQ(other->Precision(), 2);
 }
 
 TEST_F(FuseField, ChangeAndValidateEventsOnTyping) {
-  int changes = 0;
-  QStringList validated;
-  other->OnChange = [&changes](TAdvEdit*) { ++changes; };
-  other->OnValueValidate = [&validated](TAdvEdit*, const QString& v, bool&) { validated << v; };
-  Focus(other);
-  QTest::keyClicks(other, "ab");
-  EXPECT_EQ(changes, 2);
-  EXPECT_EQ(validated, (QStringList{"a", "ab"}));
-  Focus(fuse);
-  EXPECT_EQ(validated.back(), "ab");
-  EXPECT_EQ(validated.size(), 3);  // leaving the field validates once more
+    int changes = 0;
+    QStringList validated;
+    other->OnChange = [&changes](TAdvEdit*) { ++changes; };
+    other->OnValueValidate = [&validated](TAdvEdit*, const QString& v, bool&) { validated << v; };
+    Focus(other);
+    QTest::keyClicks(other, "ab");
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(validated, (QStringList{"a", "ab"}));
+    Focus(fuse);
+    EXPECT_EQ(validated.back(), "ab");
+    EXPECT_EQ(validated.size(), 3); // leaving the field validates once more
 }
 
 TEST_F(FuseField, LongTextHint) {
-  other->SetHintShowLargeText(true);
-  other->setToolTip("normal");
-  other->SetText(QString(200, QLatin1Char('W')));
-  QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), other->mapToGlobal(QPoint(2, 2)));
-  QApplication::sendEvent(other, &help);
-  EXPECT_EQ(QToolTip::text(), QString(200, QLatin1Char('W')));
-  QToolTip::hideText();
+    other->SetHintShowLargeText(true);
+    other->setToolTip("normal");
+    other->SetText(QString(200, QLatin1Char('W')));
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), other->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(other, &help);
+    EXPECT_EQ(QToolTip::text(), QString(200, QLatin1Char('W')));
+    QToolTip::hideText();
 }
 
-}  // namespace
+} // namespace
 
 #include "test_advedit_widget.moc"

@@ -130,7 +130,8 @@ public:
 
     std::string Text() const {
         std::string s;
-        for (const std::string& t : tokens) s += (s.empty() ? "" : " ") + t;
+        for (const std::string& t : tokens)
+            s += (s.empty() ? "" : " ") + t;
         return s;
     }
 

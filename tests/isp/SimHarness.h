@@ -37,8 +37,12 @@ struct SimBench {
         TPortEntries direct;
         direct.InitializeWinIo = [] { return 1; };
         direct.ShutdownWinIo = [] {};
-        direct.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) { return sim->GetPortVal(p, v, s); };
-        direct.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) { return sim->SetPortVal(p, v, s); };
+        direct.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) {
+            return sim->GetPortVal(p, v, s);
+        };
+        direct.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) {
+            return sim->SetPortVal(p, v, s);
+        };
         opened = engine->OpenPort(logWire ? wire.Wrap(std::move(direct)) : std::move(direct));
     }
     ~SimBench() { engine.reset(); }
@@ -51,16 +55,19 @@ struct SimBench {
     // The simulated part's Flash as words, like the engine's buffer.
     std::vector<uint32_t> PartFlashWords() const {
         std::vector<uint32_t> words(sim->Flash().size() / 2);
-        for (std::size_t i = 0; i < words.size(); ++i) words[i] = sim->FlashWord(static_cast<uint32_t>(i));
+        for (std::size_t i = 0; i < words.size(); ++i)
+            words[i] = sim->FlashWord(static_cast<uint32_t>(i));
         return words;
     }
     std::vector<uint32_t> BufferWords() const {
         const std::size_t n = static_cast<std::size_t>(engine->FlashSize()) / 2;
-        return {engine->FlashBuffer.begin(), engine->FlashBuffer.begin() + static_cast<std::ptrdiff_t>(n)};
+        return {engine->FlashBuffer.begin(),
+                engine->FlashBuffer.begin() + static_cast<std::ptrdiff_t>(n)};
     }
     std::vector<uint8_t> BufferEEprom() const {
         const std::size_t n = static_cast<std::size_t>(engine->EEpromSize());
-        return {engine->EEpromBuffer.begin(), engine->EEpromBuffer.begin() + static_cast<std::ptrdiff_t>(n)};
+        return {engine->EEpromBuffer.begin(),
+                engine->EEpromBuffer.begin() + static_cast<std::ptrdiff_t>(n)};
     }
     std::vector<uint8_t> PartEEprom() const { return {sim->Eeprom().begin(), sim->Eeprom().end()}; }
 
@@ -72,8 +79,10 @@ struct SimBench {
             const uint32_t r = rng() % 16;
             return r == 0 ? 0xFF : r == 1 ? 0x7F : rng() & 0xFF;
         };
-        for (uint32_t& w : engine->FlashBuffer) w = byte() | (byte() << 8);
-        for (uint8_t& b : engine->EEpromBuffer) b = static_cast<uint8_t>(byte());
+        for (uint32_t& w : engine->FlashBuffer)
+            w = byte() | (byte() << 8);
+        for (uint8_t& b : engine->EEpromBuffer)
+            b = static_cast<uint8_t>(byte());
     }
 
     avrsim::VirtualClock clock;
@@ -90,7 +99,8 @@ struct SimBench {
 inline const std::vector<std::string>& CataloguePartNames() {
     static const std::vector<std::string> names = [] {
         std::vector<std::string> n;
-        for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) n.emplace_back(AVRDeviceTable[row].Name);
+        for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row)
+            n.emplace_back(AVRDeviceTable[row].Name);
         return n;
     }();
     return names;

@@ -53,8 +53,10 @@ TEST_F(LinkTest, NewEngineHasNoDeviceAndTouchesNoPort) {
     EXPECT_EQ(fresh.PortBase(), 0x378u);
     EXPECT_EQ(fresh.FlashBuffer.size(), 65536u);
     EXPECT_EQ(fresh.EEpromBuffer.size(), 2048u);
-    for (uint32_t w : fresh.FlashBuffer) ASSERT_EQ(w, 0u);
-    for (uint8_t b : fresh.EEpromBuffer) ASSERT_EQ(b, 0u);
+    for (uint32_t w : fresh.FlashBuffer)
+        ASSERT_EQ(w, 0u);
+    for (uint8_t b : fresh.EEpromBuffer)
+        ASSERT_EQ(b, 0u);
 }
 
 TEST_F(LinkTest, OpenPortGrantedShowsReadyAndResetsProgress) {
@@ -92,7 +94,8 @@ TEST_F(LinkTest, RefusedOrIncompleteLibraryLeavesPortClosedAndSilent) {
     EXPECT_EQ(status.text, "ISP interface NOT initialised");
 
     // Every access is then a no-op that reads 0.
-    for (uint32_t address : {0x378u, 0x379u, 0x37Au, 0u, 0xFFFFu}) EXPECT_EQ(engine->ReadPort(address), 0);
+    for (uint32_t address : {0x378u, 0x379u, 0x37Au, 0u, 0xFFFFu})
+        EXPECT_EQ(engine->ReadPort(address), 0);
     engine->SetUpperLines();
     engine->SendByte(0xFF);
     cable.status = 0xFF;
@@ -119,10 +122,14 @@ TEST_F(LinkTest, EachLinePrimitiveChangesOnlyItsOwnBits) {
         uint8_t from, to;
     };
     const Case cases[] = {
-        {&TAVRisp::SetRESET, 0xF4, 0xF6},        {&TAVRisp::ClearUpperLines, 0xF6, 0x06},
-        {&TAVRisp::SetSCK, 0x00, Sck},           {&TAVRisp::ClearSCK, 0xFF, uint8_t(~Sck)},
-        {&TAVRisp::SetMOSI, 0x81, 0x81 | Mosi},  {&TAVRisp::ClearMOSI, 0xFF, uint8_t(~Mosi)},
-        {&TAVRisp::ClearRESET, 0xFF, uint8_t(~Reset)}, {&TAVRisp::SetUpperLines, 0x0B, 0xFB},
+        {&TAVRisp::SetRESET, 0xF4, 0xF6},
+        {&TAVRisp::ClearUpperLines, 0xF6, 0x06},
+        {&TAVRisp::SetSCK, 0x00, Sck},
+        {&TAVRisp::ClearSCK, 0xFF, uint8_t(~Sck)},
+        {&TAVRisp::SetMOSI, 0x81, 0x81 | Mosi},
+        {&TAVRisp::ClearMOSI, 0xFF, uint8_t(~Mosi)},
+        {&TAVRisp::ClearRESET, 0xFF, uint8_t(~Reset)},
+        {&TAVRisp::SetUpperLines, 0x0B, 0xFB},
     };
     for (const Case& c : cases) {
         cable.data = c.from;
@@ -180,7 +187,8 @@ TEST_F(LinkTest, ReceiveByteSamplesMisoBeforeEachRisingEdge) {
     cable.status = 0x40;
     cable.dataWrites.clear();
     EXPECT_EQ(engine->ReceiveByte(), 0xFF);
-    for (uint8_t v : cable.dataWrites) EXPECT_EQ(v & Mosi, 0) << "MOSI is not touched while receiving";
+    for (uint8_t v : cable.dataWrites)
+        EXPECT_EQ(v & Mosi, 0) << "MOSI is not touched while receiving";
 }
 
 TEST_F(LinkTest, BitClockIsPacedByStatusReadsTimesSpeedFactor) {
@@ -307,13 +315,17 @@ TEST_F(LinkTest, RangesAreKeptInsideTheBuffers) {
 
 TEST(PortLibraryChoice, NamesResolveBesideTheExecutableFirst) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(PortLibraryCandidates(nullptr, "/opt/q"), (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
-    EXPECT_EQ(PortLibraryCandidates("", "/opt/q"), (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
-    EXPECT_EQ(PortLibraryCandidates("sim", "/opt/q"), (V{"/opt/q/libportio-sim.so", "libportio-sim.so"}));
+    EXPECT_EQ(PortLibraryCandidates(nullptr, "/opt/q"),
+              (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("", "/opt/q"),
+              (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("sim", "/opt/q"),
+              (V{"/opt/q/libportio-sim.so", "libportio-sim.so"}));
     EXPECT_EQ(PortLibraryCandidates("lpt", ""), (V{"libportio-lpt.so"}));
     EXPECT_EQ(PortLibraryCandidates("/x/my.so", "/opt/q"), (V{"/x/my.so"}));
     EXPECT_EQ(PortLibraryCandidates("./my.so", "/opt/q"), (V{"./my.so"}));
-    EXPECT_EQ(PortLibraryCandidates("libother.so", "/opt/q"), (V{"/opt/q/libother.so", "libother.so"}));
+    EXPECT_EQ(PortLibraryCandidates("libother.so", "/opt/q"),
+              (V{"/opt/q/libother.so", "libother.so"}));
 }
 
 TEST(PortLibraryChoice, ExecutableDirIsTheFolderOfThisTest) {

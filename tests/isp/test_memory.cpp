@@ -26,7 +26,8 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
 
     ASSERT_TRUE(b.engine->EraseDevice()) << "the part answers programming enable after the erase";
     EXPECT_EQ(b.status.text, "Clear AVR memory");
-    EXPECT_TRUE(std::all_of(b.sim->Flash().begin(), b.sim->Flash().end(), [](uint8_t v) { return v == 0xFF; }));
+    EXPECT_TRUE(std::all_of(b.sim->Flash().begin(), b.sim->Flash().end(),
+                            [](uint8_t v) { return v == 0xFF; }));
 
     b.FillBuffers(11);
     const int32_t flash = b.engine->FlashSize(), eeprom = b.engine->EEpromSize();
@@ -56,7 +57,8 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
     EXPECT_EQ(b.BufferEEprom(), writtenEE);
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart, ::testing::ValuesIn(harness::CataloguePartNames()),
+INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames()),
                          [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------- mismatches ----
@@ -110,8 +112,10 @@ TEST_F(Identified, AbortedPagedWriteLeavesThePageItStoppedInUnwritten) {
     EXPECT_EQ(b->status.color, clRed);
     EXPECT_EQ(b->events.text, "start stop");
     const std::vector<uint32_t> part = b->PartFlashWords();
-    for (uint32_t w = 0; w < 64; ++w) ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
-    for (uint32_t w = 64; w < part.size(); ++w) ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
+    for (uint32_t w = 0; w < 64; ++w)
+        ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
+    for (uint32_t w = 64; w < part.size(); ++w)
+        ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
 }
 
 TEST_F(Identified, AbortedByteWriteStopsBeforeTheNextWord) {
@@ -125,8 +129,10 @@ TEST_F(Identified, AbortedByteWriteStopsBeforeTheNextWord) {
     EXPECT_EQ(b->status.text, "Operation aborted at address 0x0015");
     EXPECT_EQ(b->events.text, "start stop");
     const std::vector<uint32_t> part = b->PartFlashWords();
-    for (uint32_t w = 0; w < 20; ++w) ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
-    for (uint32_t w = 20; w < part.size(); ++w) ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
+    for (uint32_t w = 0; w < 20; ++w)
+        ASSERT_EQ(part[w], engine().FlashBuffer[w]) << "word " << w;
+    for (uint32_t w = 20; w < part.size(); ++w)
+        ASSERT_EQ(part[w], 0xFFFFu) << "word " << w;
 }
 
 TEST_F(Identified, AbortedEEpromWriteAndReadsKeepWhatWasDone) {
@@ -148,11 +154,13 @@ TEST_F(Identified, AbortedEEpromWriteAndReadsKeepWhatWasDone) {
     EXPECT_FALSE(engine().ReadFlash(0, 2 * 40));
     EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
     EXPECT_EQ(b->events.text, "start stop");
-    for (uint32_t a = 0; a < 20; ++a) ASSERT_EQ(engine().FlashBuffer[a], a < 6 ? 0xFFFFu : 0x1111u) << a;
+    for (uint32_t a = 0; a < 20; ++a)
+        ASSERT_EQ(engine().FlashBuffer[a], a < 6 ? 0xFFFFu : 0x1111u) << a;
     steps = 0;
     EXPECT_FALSE(engine().ReadEEprom(0, 40));
     EXPECT_EQ(b->status.text, "Operation aborted at address 0x0007");
-    for (uint32_t a = 0; a < 20; ++a) ASSERT_EQ(engine().EEpromBuffer[a], a < 6 ? partEE[a] : 0x22) << a;
+    for (uint32_t a = 0; a < 20; ++a)
+        ASSERT_EQ(engine().EEpromBuffer[a], a < 6 ? partEE[a] : 0x22) << a;
 
     // Verification too.
     engine().FlashBuffer.fill(0xFFFF);
@@ -169,7 +177,8 @@ TEST_F(Identified, AbortedEEpromWriteAndReadsKeepWhatWasDone) {
 
 TEST_F(Identified, PagedWriteSendsEachPageAfterItsLastWordWithItsWait) {
     Prepare("ATmega16");
-    for (uint32_t w = 0; w < 128; ++w) engine().FlashBuffer[w] = 0x1100 + w;
+    for (uint32_t w = 0; w < 128; ++w)
+        engine().FlashBuffer[w] = 0x1100 + w;
     b->wire.Clear();
     ASSERT_TRUE(engine().WriteFlash(0, 256));
     const std::string wire = b->wire.Text();
@@ -242,7 +251,8 @@ TEST_F(Identified, PagedWriteOfARangeInsidePagesWritesExactlyThoseWords) {
     ASSERT_TRUE(engine().WriteFlash(70, 2 * 100)); // words 70..169: three partial pages
     const std::vector<uint32_t> part = b->PartFlashWords();
     for (uint32_t w = 0; w < 256; ++w)
-        ASSERT_EQ(part[w], (w >= 70 && w < 170) ? engine().FlashBuffer[w] : 0xFFFFu) << "word " << w;
+        ASSERT_EQ(part[w], (w >= 70 && w < 170) ? engine().FlashBuffer[w] : 0xFFFFu)
+            << "word " << w;
 }
 
 // --------------------------------------------------------------- fuses ----

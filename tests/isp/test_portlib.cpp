@@ -52,14 +52,16 @@ void IdentifyAndRead(TAVRisp& engine, harness::RecordingStatus& status) {
     engine.FlashBuffer.fill(0);
     ASSERT_TRUE(engine.ReadFlash(0, engine.FlashSize()));
     for (int32_t w = 0; w < engine.FlashSize() / 2; ++w)
-        ASSERT_EQ(engine.FlashBuffer[static_cast<std::size_t>(w)], 0xFFFFu) << "a fresh chip, word " << w;
+        ASSERT_EQ(engine.FlashBuffer[static_cast<std::size_t>(w)], 0xFFFFu)
+            << "a fresh chip, word " << w;
 
     const uint8_t data[] = {0x00, 0x5A, 0xA5, 0xFF, 0x7F, 0x80, 0x12, 0xED};
     std::copy(std::begin(data), std::end(data), engine.EEpromBuffer.begin());
     ASSERT_TRUE(engine.WriteEEprom(0, sizeof data));
     engine.EEpromBuffer.fill(0x33);
     ASSERT_TRUE(engine.ReadEEprom(0, sizeof data));
-    for (std::size_t i = 0; i < sizeof data; ++i) EXPECT_EQ(engine.EEpromBuffer[i], data[i]) << i;
+    for (std::size_t i = 0; i < sizeof data; ++i)
+        EXPECT_EQ(engine.EEpromBuffer[i], data[i]) << i;
 }
 
 TEST(SimulatedPortLibrary, FoundBesideTheExecutableIdentifiesAndReadsAPart) {
@@ -75,7 +77,8 @@ TEST(SimulatedPortLibrary, FoundBesideTheExecutableIdentifiesAndReadsAPart) {
     engine.SetStatus(&status);
     ASSERT_TRUE(engine.OpenPort()) << status.text;
     EXPECT_EQ(status.text, "ISP interface is ready");
-    EXPECT_TRUE(std::filesystem::equivalent(engine.PortLibraryPath(), SimLibrary)) << engine.PortLibraryPath();
+    EXPECT_TRUE(std::filesystem::equivalent(engine.PortLibraryPath(), SimLibrary))
+        << engine.PortLibraryPath();
     IdentifyAndRead(engine, status);
 }
 

@@ -27,7 +27,8 @@ TEST_P(IdentifyEachPart, NamesSizesFuseKindAndFuseBytesAsStoredInThePart) {
     }
     // A recognisable program, to check the framing after identification.
     std::vector<uint8_t> image(part.flashBytes);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7 + 3);
     b.sim->SetFlash(image);
 
     ASSERT_TRUE(b.Identify());
@@ -66,10 +67,13 @@ TEST_P(IdentifyEachPart, NamesSizesFuseKindAndFuseBytesAsStoredInThePart) {
     // The part is still in step: the first words read back as programmed.
     ASSERT_TRUE(b.engine->ReadFlash(0, 64));
     for (uint32_t w = 0; w < 32; ++w)
-        ASSERT_EQ(b.engine->FlashBuffer[w], static_cast<uint32_t>(image[2 * w] | image[2 * w + 1] << 8)) << "word " << w;
+        ASSERT_EQ(b.engine->FlashBuffer[w],
+                  static_cast<uint32_t>(image[2 * w] | image[2 * w + 1] << 8))
+            << "word " << w;
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, IdentifyEachPart, ::testing::ValuesIn(harness::CataloguePartNames()),
+INSTANTIATE_TEST_SUITE_P(Catalogue, IdentifyEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames()),
                          [](const auto& info) { return info.param; });
 
 TEST(Identify, InstructionStreamOfAPagedPartReadsItsThreeFuseBytes) {
@@ -108,7 +112,8 @@ TEST(Identify, EmptyCableGivesUpAfterHundredAttempts) {
 TEST(Identify, AtmelPartOutsideTheCatalogueIsAnsweredButNotSelected) {
     std::string outsider;
     for (const avrsim::PartInfo& p : avrsim::AllParts())
-        if (p.present && FindDeviceRow(p.signature[1], p.signature[2]) < 0) outsider = std::string(p.name);
+        if (p.present && FindDeviceRow(p.signature[1], p.signature[2]) < 0)
+            outsider = std::string(p.name);
     ASSERT_FALSE(outsider.empty()) << "the simulator offers a part the catalogue does not hold";
 
     SimBench b(outsider);
