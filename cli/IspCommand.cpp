@@ -217,7 +217,10 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
         if (!LoadImages(command, engine, err)) return ExitFailed;
         if (!engine.EraseDevice()) return Failed(err, "Can NOT Erease AVR device.");
         if (!engine.WriteFlash(0, engine.FlashSize())) return Failed(err, "Flash write aborted");
-        if (!engine.WriteEEprom(0, engine.EEpromSize())) return Failed(err, "EEPROM write aborted");
+        // Without an EEPROM image the part's EEPROM stays as the erase left it
+        // and is verified against the erased buffer, as in the window.
+        if (command.files.size() > 1 && !engine.WriteEEprom(0, engine.EEpromSize()))
+            return Failed(err, "EEPROM write aborted");
         if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
         if (!engine.VerifyEEprom(engine.EEpromSize())) return Failed(err, "Error in EEPROM");
         out << "AVR memory is OK\n";

@@ -167,6 +167,19 @@ TEST(CommandLine, WriteWithoutEEpromImageErasesTheEEpromAndVerifiesIt) {
         ASSERT_EQ(b, 0xFF);
 }
 
+TEST(CommandLine, WriteWithoutEEpromImageLeavesThePartsEEpromAsTheEraseLeftIt) {
+    Cable c("ATmega16");
+    c.sim->SetFuses(0xE1, 0x91, 0xFF); // EESAVE programmed: the erase keeps the EEPROM
+    c.sim->SetEeprom(std::vector<uint8_t>(512, 0x42));
+    EXPECT_EQ(c.Run({"write", (Data / "blink_m16.bin").string()}), cli::ExitFailed);
+    EXPECT_EQ(c.out.str().find("Writting data to EEPROM memory"), std::string::npos) << c.out.str();
+    EXPECT_NE(c.out.str().find("Verifying data in EEPROM memory"), std::string::npos);
+    EXPECT_NE(c.err.str().find("Error in EEPROM"), std::string::npos);
+    for (uint8_t b : c.sim->Eeprom())
+        ASSERT_EQ(b, 0x42);
+    ExpectFlashHolds(*c.sim, FileBytes(Data / "blink_m16.bin"));
+}
+
 TEST(CommandLine, VerifyReportsADifferingPart) {
     Cable c("ATmega16");
     ASSERT_EQ(c.Run({"write", (Data / "blink_m16.bin").string()}), cli::ExitOk);
