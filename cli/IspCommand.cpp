@@ -118,8 +118,8 @@ int Identify(TAVRisp& engine, std::ostream& out) {
 std::string UsageText() {
     return "usage: quillon-isp COMMAND [FILE...]\n"
            "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
-           "  write FLASH [EEPROM]          erase, write Flash (and EEPROM, else fill it with\n"
-           "                                0xFF), verify both\n"
+           "  write FLASH [EEPROM]          erase, write Flash (and EEPROM), verify both;\n"
+           "                                without an EEPROM image the EEPROM must be erased\n"
            "  read FLASH_OUT [EEPROM_OUT]   read the memories and save them (.hex: Intel HEX)\n"
            "  verify FLASH [EEPROM]         compare the part with the images\n"
            "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
