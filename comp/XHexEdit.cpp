@@ -600,19 +600,19 @@ void TXHexEdit::SetHexGroup(int v) {
 }
 
 void TXHexEdit::SetHexGap(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.hexGapPx = v;
     ComputeLayout();
 }
 
 void TXHexEdit::SetHexPos(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.hexPosPx = v;
     ComputeLayout();
 }
 
 void TXHexEdit::SetTextPos(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.textPosPx = v;
     ComputeLayout();
 }

@@ -328,6 +328,26 @@ TEST_F(XHexWidgetTest, PropertiesIgnoreValuesOutOfRange) {
     EXPECT_EQ(view.HexGap(), m / 2);
 }
 
+TEST_F(XHexWidgetTest, GapsTakeEveryShortIntValue) {
+    Fill(40);
+    view.SetHexGap(-2);
+    view.SetHexPos(-5);
+    view.SetTextPos(-128);
+    EXPECT_EQ(view.HexGap(), -2);
+    EXPECT_EQ(view.HexPos(), -5);
+    EXPECT_EQ(view.TextPos(), -128);
+    view.SetHexGap(-129);
+    view.SetHexPos(128);
+    view.SetTextPos(-200);
+    EXPECT_EQ(view.HexGap(), -2);
+    EXPECT_EQ(view.HexPos(), -5);
+    EXPECT_EQ(view.TextPos(), -128);
+    const auto& x = view.Core().Layout().columnX;
+    EXPECT_EQ(x[2] - x[1], view.Core().Layout().hexWPx - 2);
+    view.Paint();
+    EXPECT_EQ(view.Cell(1, 0).text, QStringLiteral("00"));
+}
+
 TEST_F(XHexWidgetTest, BytesPerLineKeepsTheCaretOffsetAndRelaysTheRows) {
     Fill(200);
     view.Core().GotoOffset(77);
