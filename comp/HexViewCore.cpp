@@ -479,15 +479,16 @@ void HexViewCore::TypeValue(uint8_t v) {
     if (DigitCount != 0 && a < size_) {
         const int n = bytes_[size_t(a)] * HexViewRadix(HexMode) + v;
         if (n >= 256) {
+            // The byte and the caret stay; the byte is finished.
             DigitCount = 0;
             host_.Beep();
-            return;
-        }
-        history_->RecordOverwrite(a, uint8_t(n), wasModified, bytes_[size_t(a)]);
-        bytes_[size_t(a)] = uint8_t(n);
-        if (++DigitCount >= HexViewDigitsPerByte(HexMode)) {
-            DigitCount = 0;
-            GotoOffset(CaretOffset() + 1);
+        } else {
+            history_->RecordOverwrite(a, uint8_t(n), wasModified, bytes_[size_t(a)]);
+            bytes_[size_t(a)] = uint8_t(n);
+            if (++DigitCount >= HexViewDigitsPerByte(HexMode)) {
+                DigitCount = 0;
+                GotoOffset(CaretOffset() + 1);
+            }
         }
     } else {
         if (SelActive) {

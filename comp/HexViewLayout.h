@@ -103,3 +103,7 @@ char HexViewByteChar(uint8_t value, bool allChars);
 // set the text fonts were chosen for (0x80 is the euro sign, 0x93 and 0x94
 // quotation marks); its five unassigned bytes show as U+FFFD.
 char16_t HexViewByteGlyph(uint8_t value, bool allChars);
+// The other way round, for typed and pasted characters: the byte of a code
+// point in that code page (its five unassigned bytes stand for themselves),
+// or -1 when the code page has no such character.
+int HexViewGlyphByte(char16_t glyph);

@@ -48,6 +48,31 @@ void PaintCell(QPainter& p, const QRect& r, const QStaticText& text) {
     p.restore();
 }
 
+// Text goes in and out in the code page the text column shows: a character
+// it has no byte for becomes "?".
+uint8_t ByteOfChar(QChar c) {
+    const int b = HexViewGlyphByte(c.unicode());
+    return uint8_t(b < 0 ? '?' : b);
+}
+
+std::string BytesOfText(const QString& text) {
+    std::string bytes;
+    bytes.reserve(size_t(text.size()));
+    for (const QChar c : text)
+        bytes += char(ByteOfChar(c));
+    return bytes;
+}
+
+QString TextOfBytes(const std::string& bytes) {
+    QString text;
+    text.reserve(qsizetype(bytes.size()));
+    for (const char b : bytes) {
+        const char16_t g = HexViewByteGlyph(uint8_t(b), true);
+        text += QChar(g == 0xFFFD ? char16_t(uint8_t(b)) : g);
+    }
+    return text;
+}
+
 HexKey KeyOf(int qtKey) {
     switch (qtKey) {
     case Qt::Key_Backspace:
@@ -394,7 +419,7 @@ void TXHexEdit::UndoRedoChanged(bool canUndo, bool canRedo) {
 
 void TXHexEdit::PutOnClipboard(const std::string& text, const std::vector<uint8_t>& block) {
     auto* data = new QMimeData;
-    data->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    data->setText(TextOfBytes(text));
     data->setData(QString::fromLatin1(kHexTextMimeType),
                   QByteArray(reinterpret_cast<const char*>(block.data()), qsizetype(block.size())));
     QApplication::clipboard()->setMimeData(data);
@@ -413,9 +438,8 @@ HexClipboardContent TXHexEdit::ClipboardContent() {
         c.block.assign(b.begin(), b.end());
     }
     if (data->hasText()) {
-        const QByteArray t = data->text().toLatin1();
         c.hasText = true;
-        c.text.assign(t.constData(), size_t(t.size()));
+        c.text = BytesOfText(data->text());
     }
     return c;
 }
@@ -457,7 +481,7 @@ void TXHexEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     for (const QChar c : text)
-        if (c.unicode() < 256 && c.unicode() != 127) core_.Char(uint8_t(c.unicode()));
+        if (c.unicode() != 127) core_.Char(ByteOfChar(c));
     e->accept();
 }
 
@@ -600,19 +624,19 @@ void TXHexEdit::SetHexGroup(int v) {
 }
 
 void TXHexEdit::SetHexGap(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.hexGapPx = v;
     ComputeLayout();
 }
 
 void TXHexEdit::SetHexPos(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.hexPosPx = v;
     ComputeLayout();
 }
 
 void TXHexEdit::SetTextPos(int v) {
-    if (v < -1 || v > 127) return;
+    if (v < -128 || v > 127) return;
     settings_.textPosPx = v;
     ComputeLayout();
 }

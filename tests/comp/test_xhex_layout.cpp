@@ -186,6 +186,16 @@ TEST(HexViewLayoutTest, TextColumnReadsTheWesternWindowsCodePage) {
     EXPECT_EQ(HexViewByteGlyph(0xFF, false), char16_t(0xFF));
 }
 
+TEST(HexViewLayoutTest, CharactersMapBackToTheirBytes) {
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(HexViewGlyphByte(HexViewByteGlyph(uint8_t(b), true)),
+                  HexViewByteGlyph(uint8_t(b), true) == 0xFFFD ? -1 : b)
+            << b;
+    EXPECT_EQ(HexViewGlyphByte(0x81), 0x81);
+    EXPECT_EQ(HexViewGlyphByte(0x80), -1); // a control character the code page spends on the euro
+    EXPECT_EQ(HexViewGlyphByte(0x0142), -1);
+}
+
 TEST(HexViewLayoutTest, DigitsAcceptedPerMode) {
     EXPECT_TRUE(HexViewAcceptsDigit(hmHex, 'f'));
     EXPECT_TRUE(HexViewAcceptsDigit(hmHex, 'C'));

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -252,6 +253,28 @@ TEST_F(XHexWidgetTest, KeysReachTheTables) {
     EXPECT_EQ(view.beeps, 1);
 }
 
+TEST_F(XHexWidgetTest, TextGoesInAndOutInTheCodePageTheTextColumnShows) {
+    Fill(8);
+    view.setFocus();
+    view.Core().GotoOffset(2);
+    QTest::keyClick(&view, Qt::Key_Tab);
+    for (const char16_t c : {char16_t(0x20AC), char16_t(0x0142)}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(c)));
+        QApplication::sendEvent(&view, &press);
+    }
+    EXPECT_EQ(view.ByteAt(2), 0x80);
+    EXPECT_EQ(view.ByteAt(3), '?');
+    view.Core().SelStart = 2;
+    view.Core().SelEnd = 2;
+    view.CopyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString(QChar(0x20AC)));
+    QApplication::clipboard()->setText(QString(QChar(0x201C)) + QChar(0x0142));
+    view.Core().GotoOffset(6);
+    view.PasteFromClipboard();
+    EXPECT_EQ(view.ByteAt(6), 0x93);
+    EXPECT_EQ(view.ByteAt(7), '?');
+}
+
 TEST_F(XHexWidgetTest, TabLeavesTheViewWhenItIsNotWanted) {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
@@ -326,6 +349,26 @@ TEST_F(XHexWidgetTest, PropertiesIgnoreValuesOutOfRange) {
     view.SetHexGap(-1);
     const int m = QFontMetrics(view.TextFont()).horizontalAdvance(QLatin1Char('M'));
     EXPECT_EQ(view.HexGap(), m / 2);
+}
+
+TEST_F(XHexWidgetTest, GapsTakeEveryShortIntValue) {
+    Fill(40);
+    view.SetHexGap(-2);
+    view.SetHexPos(-5);
+    view.SetTextPos(-128);
+    EXPECT_EQ(view.HexGap(), -2);
+    EXPECT_EQ(view.HexPos(), -5);
+    EXPECT_EQ(view.TextPos(), -128);
+    view.SetHexGap(-129);
+    view.SetHexPos(128);
+    view.SetTextPos(-200);
+    EXPECT_EQ(view.HexGap(), -2);
+    EXPECT_EQ(view.HexPos(), -5);
+    EXPECT_EQ(view.TextPos(), -128);
+    const auto& x = view.Core().Layout().columnX;
+    EXPECT_EQ(x[2] - x[1], view.Core().Layout().hexWPx - 2);
+    view.Paint();
+    EXPECT_EQ(view.Cell(1, 0).text, QStringLiteral("00"));
 }
 
 TEST_F(XHexWidgetTest, BytesPerLineKeepsTheCaretOffsetAndRelaysTheRows) {
