@@ -677,6 +677,7 @@ void TAdvEdit::mousePressEvent(QMouseEvent* e) {
         const int index = cursorPositionAt(e->position().toPoint());
         if (index >= selectionStart() && index <= selectionEnd()) {
             m_dragPending = true;
+            m_pressWithheld = true;
             return;
         }
     }
@@ -701,7 +702,10 @@ void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
         m_dragPending = false;
         return;
     }
-    if (m_dragPending) return;
+    // Any move ends the wait for a drag. The editor never saw the press, so
+    // the moves of this click do not select either.
+    m_dragPending = false;
+    if (m_pressWithheld) return;
     QLineEdit::mouseMoveEvent(e);
 }
 
@@ -710,6 +714,7 @@ void TAdvEdit::mouseReleaseEvent(QMouseEvent* e) {
         m_dragPending = false;
         setCursorPosition(cursorPositionAt(e->position().toPoint()));
     }
+    m_pressWithheld = false;
     QLineEdit::mouseReleaseEvent(e);
     TEditBox box = CurrentBox();
     ProtectAffixes(box, m_s);
