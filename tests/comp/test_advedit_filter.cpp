@@ -274,6 +274,13 @@ TEST(Navigation, CaretInsidePrefixMovesOut) {
     box = Box("12kg", 4, 1);
     ProtectAffixes(box, s);
     EXPECT_EQ(box.SelectedText(), "2");
+    // A selection dragged from inside the prefix into the value selects the
+    // whole value, as a caret inside the prefix does.
+    TAdvSettings dollar = Of(etString);
+    dollar.prefix = "$";
+    box = Box("$12345", 3, 0);
+    ProtectAffixes(box, dollar);
+    EXPECT_EQ(box.SelectedText(), "12345");
 }
 
 TEST(Navigation, DeleteRegroupsMoney) {
