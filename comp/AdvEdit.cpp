@@ -339,15 +339,18 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     if (key == Qt::Key_Escape) {
-        if (!m_s.canUndo) {
-            e->ignore();
-            return;
+        if (m_s.canUndo) {
+            SetText(m_entryText);
+            SetFontColor(m_focusFontColor);
+            SelectValue();
+            SetModifiedMark(false);
+            ForwardKeyToParent(Qt::Key_Escape);
         }
-        SetText(m_entryText);
-        SetFontColor(m_focusFontColor);
-        SelectValue();
-        SetModifiedMark(false);
-        ForwardKeyToParent(Qt::Key_Escape);
+        // The Escape character itself then runs through the filter like any
+        // other; where it is passed on, OnKeyPress sees it and nothing is
+        // inserted.
+        HandleCharacter(QChar(AdvChar::Escape), ctrl, false);
+        if (!m_s.canUndo) e->ignore();
         return;
     }
     if (isReturn) {
