@@ -55,6 +55,9 @@ TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
     SetFontColor(m_normalFontColor);
     setAlignment(QtAlignment(m_editAlign));
     m_labelFont = QApplication::font();
+    // Drops are taken only through the field's own drop target, which is off
+    // until OleDropTarget is set.
+    setAcceptDrops(false);
     connect(this, &QLineEdit::textChanged, this, [this] { OnTextChanged(); });
 }
 
@@ -970,7 +973,7 @@ void TAdvEdit::SetDropCaret(const QPoint& pos) {
 }
 
 void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragEnterEvent(e);
+    if (!m_dropTarget) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragEnter(e->mimeData(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -980,7 +983,7 @@ void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragMoveEvent(e);
+    if (!m_dropTarget) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragOver(e->position().toPoint(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -990,13 +993,13 @@ void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
 }
 
 void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragLeaveEvent(e);
+    if (!m_dropTarget) return e->ignore();
     m_dropTarget->DragLeave();
     SetDropCaret(QPoint(-1, -1));
 }
 
 void TAdvEdit::dropEvent(QDropEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dropEvent(e);
+    if (!m_dropTarget) return e->ignore();
     m_dropDeclined = false;
     Qt::DropAction effect =
         m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());

@@ -220,6 +220,19 @@ TEST_F(DragDrop, TargetSwitchedOffTakesNothing) {
     EXPECT_EQ(dest->Text(), "ab");
 }
 
+TEST_F(DragDrop, FieldWithoutDropTargetTakesNothingFromTheStart) {
+    TAdvEdit fresh(&window);
+    fresh.setGeometry(10, 80, 280, 24);
+    fresh.SetEditType(etHex);
+    fresh.show();
+    EXPECT_FALSE(fresh.acceptDrops());
+    fresh.SetText("A5");
+    QMimeData data;
+    data.setText("zz");
+    DropOnto(&fresh, QPoint(5, 10), &data);
+    EXPECT_EQ(fresh.Text(), "A5");
+}
+
 TEST(SourceData, ServesEightBitAndUtf16Only) {
     TSourceDataObject data(QStringLiteral("A\u00e9"));
     EXPECT_EQ(data.formats(), TSourceEnumFormatEtc::Formats());
