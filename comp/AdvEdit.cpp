@@ -13,6 +13,7 @@
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -420,6 +421,18 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
     box = CurrentBox();
     AfterNavKey(box, nav, Settings(), Separators());
     ApplyBox(box, TFilterResult{}, true);
+}
+
+void TAdvEdit::inputMethodEvent(QInputMethodEvent* e) {
+    if (e->commitString().isEmpty()) return QLineEdit::inputMethodEvent(e);
+    // Characters an input method commits are typed characters too: the
+    // editor only gets the composition shown, each committed character goes
+    // through the filter.
+    QInputMethodEvent preedit(e->preeditString(), e->attributes());
+    QLineEdit::inputMethodEvent(&preedit);
+    for (const QChar c : e->commitString())
+        HandleCharacter(c, false, false);
+    e->accept();
 }
 
 // ---- clipboard --------------------------------------------------------------------

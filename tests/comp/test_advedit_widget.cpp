@@ -410,6 +410,16 @@ TEST_F(FuseField, KeyPressSeesEscapeWhereTheTypePassesItOn) {
     EXPECT_TRUE(seen.isEmpty());
 }
 
+TEST_F(FuseField, InputMethodCommitsGoThroughTheFilter) {
+    fuse->SetText("");
+    Focus(fuse);
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("zé7a9"));
+    QApplication::sendEvent(fuse, &commit);
+    EXPECT_EQ(fuse->ShownText(), "0x7a"); // letters refused, the length limit holds
+    EXPECT_TRUE(fuse->Modified());
+}
+
 TEST_F(FuseField, ChangeAndValidateEventsOnTyping) {
     int changes = 0;
     QStringList validated;
