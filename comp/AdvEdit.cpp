@@ -13,6 +13,7 @@
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -55,6 +56,9 @@ TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
     SetFontColor(m_normalFontColor);
     setAlignment(QtAlignment(m_editAlign));
     m_labelFont = QApplication::font();
+    // Drops are taken only through the field's own drop target, which is off
+    // until OleDropTarget is set.
+    setAcceptDrops(false);
     connect(this, &QLineEdit::textChanged, this, [this] { OnTextChanged(); });
 }
 
@@ -339,15 +343,18 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     if (key == Qt::Key_Escape) {
-        if (!m_s.canUndo) {
-            e->ignore();
-            return;
+        if (m_s.canUndo) {
+            SetText(m_entryText);
+            SetFontColor(m_focusFontColor);
+            SelectValue();
+            SetModifiedMark(false);
+            ForwardKeyToParent(Qt::Key_Escape);
         }
-        SetText(m_entryText);
-        SetFontColor(m_focusFontColor);
-        SelectValue();
-        SetModifiedMark(false);
-        ForwardKeyToParent(Qt::Key_Escape);
+        // The Escape character itself then runs through the filter like any
+        // other; where it is passed on, OnKeyPress sees it and nothing is
+        // inserted.
+        HandleCharacter(QChar(AdvChar::Escape), ctrl, false);
+        if (!m_s.canUndo) e->ignore();
         return;
     }
     if (isReturn) {
@@ -414,6 +421,18 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
     box = CurrentBox();
     AfterNavKey(box, nav, Settings(), Separators());
     ApplyBox(box, TFilterResult{}, true);
+}
+
+void TAdvEdit::inputMethodEvent(QInputMethodEvent* e) {
+    if (e->commitString().isEmpty()) return QLineEdit::inputMethodEvent(e);
+    // Characters an input method commits are typed characters too: the
+    // editor only gets the composition shown, each committed character goes
+    // through the filter.
+    QInputMethodEvent preedit(e->preeditString(), e->attributes());
+    QLineEdit::inputMethodEvent(&preedit);
+    for (const QChar c : e->commitString())
+        HandleCharacter(c, false, false);
+    e->accept();
 }
 
 // ---- clipboard --------------------------------------------------------------------
@@ -677,6 +696,7 @@ void TAdvEdit::mousePressEvent(QMouseEvent* e) {
         const int index = cursorPositionAt(e->position().toPoint());
         if (index >= selectionStart() && index <= selectionEnd()) {
             m_dragPending = true;
+            m_pressWithheld = true;
             return;
         }
     }
@@ -701,7 +721,10 @@ void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
         m_dragPending = false;
         return;
     }
-    if (m_dragPending) return;
+    // Any move ends the wait for a drag. The editor never saw the press, so
+    // the moves of this click do not select either.
+    m_dragPending = false;
+    if (m_pressWithheld) return;
     QLineEdit::mouseMoveEvent(e);
 }
 
@@ -710,6 +733,7 @@ void TAdvEdit::mouseReleaseEvent(QMouseEvent* e) {
         m_dragPending = false;
         setCursorPosition(cursorPositionAt(e->position().toPoint()));
     }
+    m_pressWithheld = false;
     QLineEdit::mouseReleaseEvent(e);
     TEditBox box = CurrentBox();
     ProtectAffixes(box, m_s);
@@ -962,7 +986,7 @@ void TAdvEdit::SetDropCaret(const QPoint& pos) {
 }
 
 void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragEnterEvent(e);
+    if (!m_dropTarget) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragEnter(e->mimeData(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -972,7 +996,7 @@ void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragMoveEvent(e);
+    if (!m_dropTarget) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragOver(e->position().toPoint(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -982,13 +1006,13 @@ void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
 }
 
 void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dragLeaveEvent(e);
+    if (!m_dropTarget) return e->ignore();
     m_dropTarget->DragLeave();
     SetDropCaret(QPoint(-1, -1));
 }
 
 void TAdvEdit::dropEvent(QDropEvent* e) {
-    if (!m_dropTarget) return QLineEdit::dropEvent(e);
+    if (!m_dropTarget) return e->ignore();
     m_dropDeclined = false;
     Qt::DropAction effect =
         m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());

@@ -238,6 +238,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
@@ -342,6 +343,7 @@ private:
     std::unique_ptr<TEditDropTarget> m_dropTarget;
     QPoint m_dropCaret{-1, -1};
     bool m_dragPending = false;
+    bool m_pressWithheld = false; // the editor did not see the press of the current click
     bool m_draggingFromSelf = false;
     bool m_dropDeclined = false; // the last drop landed on the field's own selection
 };

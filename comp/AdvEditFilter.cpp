@@ -449,12 +449,11 @@ void AfterNavKey(TEditBox& box, TNavKey key, const TAdvSettings& s, const TAdvLo
 void ProtectAffixes(TEditBox& box, const TAdvSettings& s) {
     const int p = s.prefix.size();
     const int valueEnd = p + BoxValue(box, s).size();
-    if (p > 0) {
-        if (box.caret < p) {
-            box.Select(p, valueEnd - p);
-            return;
-        }
-        if (box.anchor < p) box.anchor = p;
+    if (p > 0 && box.SelStart() < p) {
+        // Whichever way the selection was dragged into the prefix, the value
+        // ends up selected as a whole.
+        box.Select(p, valueEnd - p);
+        return;
     }
     if (!s.suffix.isEmpty()) {
         box.caret = std::min(box.caret, valueEnd);

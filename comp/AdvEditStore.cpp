@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStringList>
+#include <QVariant>
 
 #include <memory>
 
@@ -42,7 +44,12 @@ QString DefaultIniPath(const QString& programPath) {
 
 QString ReadStoredText(TPersistence& p, const QString& name) {
     auto settings = Open(p);
-    return settings->value(Entry(p, name), kNoStoredValue).toString();
+    const QVariant value = settings->value(Entry(p, name), kNoStoredValue);
+    // An unquoted value with commas, as other programs write INI files, is
+    // read by QSettings as a list; its parts are the one text.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 void WriteStoredText(TPersistence& p, const QString& name, const QString& text) {

@@ -180,7 +180,10 @@ QString FormatGrouped(double x, int decimals, const TAdvLocale& loc) {
 }
 
 QString FormatGeneral(double x, const TAdvLocale& loc) {
-    return WithDecimal(ToChars(x, std::chars_format::general, 6), loc);
+    // Fifteen significant digits, trailing zeros dropped: whole numbers up to
+    // 15 digits stay plain integers instead of turning into an exponent form
+    // that the number types would reject.
+    return WithDecimal(ToChars(x, std::chars_format::general, 15), loc);
 }
 
 QString FormatHex(int64_t n, int digits) {

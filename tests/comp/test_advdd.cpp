@@ -195,6 +195,21 @@ TEST_F(DragDrop, PressAndReleaseWithoutMovePlacesCaret) {
     EXPECT_EQ(source->cursorPosition(), 3);
 }
 
+TEST_F(DragDrop, MoveWithoutDragSourceEndsThePendingDragAndKeepsTheSelection) {
+    source->SetOleDropSource(false);
+    source->SetText("hello world");
+    source->setSelection(0, 11);
+    QTest::mousePress(source, Qt::LeftButton, {}, Before(source, 3));
+    EXPECT_TRUE(source->DragPending());
+    QMouseEvent move(QEvent::MouseMove, QPointF(Before(source, 6)),
+                     source->mapToGlobal(QPointF(Before(source, 6))), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(source, &move);
+    EXPECT_FALSE(source->DragPending());
+    QTest::mouseRelease(source, Qt::LeftButton, {}, Before(source, 6));
+    EXPECT_EQ(source->selectedText(), "hello world");
+}
+
 TEST_F(DragDrop, TargetSwitchedOffTakesNothing) {
     dest->SetOleDropTarget(false);
     EXPECT_FALSE(dest->acceptDrops());
@@ -203,6 +218,19 @@ TEST_F(DragDrop, TargetSwitchedOffTakesNothing) {
     data.setText("zz");
     DropOnto(dest, QPoint(5, 10), &data);
     EXPECT_EQ(dest->Text(), "ab");
+}
+
+TEST_F(DragDrop, FieldWithoutDropTargetTakesNothingFromTheStart) {
+    TAdvEdit fresh(&window);
+    fresh.setGeometry(10, 80, 280, 24);
+    fresh.SetEditType(etHex);
+    fresh.show();
+    EXPECT_FALSE(fresh.acceptDrops());
+    fresh.SetText("A5");
+    QMimeData data;
+    data.setText("zz");
+    DropOnto(&fresh, QPoint(5, 10), &data);
+    EXPECT_EQ(fresh.Text(), "A5");
 }
 
 TEST(SourceData, ServesEightBitAndUtf16Only) {

@@ -274,6 +274,13 @@ TEST(Navigation, CaretInsidePrefixMovesOut) {
     box = Box("12kg", 4, 1);
     ProtectAffixes(box, s);
     EXPECT_EQ(box.SelectedText(), "2");
+    // A selection dragged from inside the prefix into the value selects the
+    // whole value, as a caret inside the prefix does.
+    TAdvSettings dollar = Of(etString);
+    dollar.prefix = "$";
+    box = Box("$12345", 3, 0);
+    ProtectAffixes(box, dollar);
+    EXPECT_EQ(box.SelectedText(), "12345");
 }
 
 TEST(Navigation, DeleteRegroupsMoney) {
@@ -314,6 +321,8 @@ INSTANTIATE_TEST_SUITE_P(
         PasteRow{"FloatReformats", Of(etFloat, 2), "1", 1, -1, "2.5", "12.50"},
         PasteRow{"FloatNoPrecisionRefusesDecimal", Of(etFloat), "1", 1, -1, "2.5", "1"},
         PasteRow{"MoneyRegroups", MoneyAuto(), "", 0, -1, "1234", "1,234.00"},
+        PasteRow{"MoneyNoPrecisionKeepsSevenDigits", Of(etMoney), "", 0, -1, "1234567",
+                 "1,234,567"},
         PasteRow{"UppercaseConverts", Of(etUppercase), "A", 1, -1, "bc", "ABC"},
         PasteRow{"MixedCaseConverts", Of(etMixedCase), "", 0, -1, "mcdonald", "McDonald"},
         PasteRow{"StringReplacesSelection", Of(etString), "abcd", 1, 3, "XY", "aXYd"}),

@@ -175,6 +175,18 @@ TEST(Persistence, StoredAtSignMeansNoValue) {
     EXPECT_EQ(edit->ShownText(), "0x3F");
 }
 
+TEST(Persistence, StoredValueWithCommasIsOneText) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("p.ini");
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Fuses]\nLFBEdit=0x1,2\n");
+    }
+    auto edit = LoadField(ini, plInifile, "3F");
+    EXPECT_EQ(edit->ShownText(), "0x1,2");
+}
+
 TEST(Persistence, StoredOnEditorRecreation) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("p.ini");

@@ -254,6 +254,8 @@ TEST(Formatting, GroupedAndGeneral) {
     EXPECT_EQ(FormatGrouped(-999, 0, kDot), "-999");
     EXPECT_EQ(FormatGrouped(1000, 1, kComma), "1.000,0");
     EXPECT_EQ(FormatGeneral(0.5, kComma), "0,5");
+    EXPECT_EQ(FormatGeneral(1234567, kDot), "1234567");
+    EXPECT_EQ(FormatGeneral(1234.5678, kDot), "1234.5678");
     EXPECT_EQ(FormatHex(0, 8), "0");
 }
 

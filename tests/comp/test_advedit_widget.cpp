@@ -390,6 +390,36 @@ TEST_F(FuseField, EditTypeAndPrecisionWritesReapplyTheValue) {
     EXPECT_EQ(other->Precision(), 2);
 }
 
+TEST_F(FuseField, KeyPressSeesEscapeWhereTheTypePassesItOn) {
+    QList<int> seen;
+    other->OnKeyPress = [&seen](TAdvEdit*, QChar& k) { seen << k.unicode(); };
+    other->SetText("ab");
+    Focus(other);
+    QTest::keyClick(other, Qt::Key_Escape);
+    EXPECT_EQ(seen, QList<int>{27});
+    EXPECT_EQ(other->Text(), "ab");
+    other->SetCanUndo(false);
+    QTest::keyClick(other, Qt::Key_Escape);
+    EXPECT_EQ(seen, (QList<int>{27, 27}));
+    EXPECT_EQ(other->Text(), "ab");
+    // The hex type refuses the character: no event.
+    seen.clear();
+    fuse->OnKeyPress = [&seen](TAdvEdit*, QChar& k) { seen << k.unicode(); };
+    Focus(fuse);
+    QTest::keyClick(fuse, Qt::Key_Escape);
+    EXPECT_TRUE(seen.isEmpty());
+}
+
+TEST_F(FuseField, InputMethodCommitsGoThroughTheFilter) {
+    fuse->SetText("");
+    Focus(fuse);
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("zé7a9"));
+    QApplication::sendEvent(fuse, &commit);
+    EXPECT_EQ(fuse->ShownText(), "0x7a"); // letters refused, the length limit holds
+    EXPECT_TRUE(fuse->Modified());
+}
+
 TEST_F(FuseField, ChangeAndValidateEventsOnTyping) {
     int changes = 0;
     QStringList validated;
