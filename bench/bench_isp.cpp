@@ -12,6 +12,7 @@
 //                                overran all the same is reported apart, and
 //                                engine_over_waits leaves it out.
 #include "AVRisp.h"
+#include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
 
 #include <benchmark/benchmark.h>
@@ -39,17 +40,7 @@ struct Rig {
         avrsim::SimConfig cfg;
         cfg.device = device;
         sim = std::make_unique<avrsim::SimTarget>(cfg, clock);
-        TPortEntries e;
-        e.InitializeWinIo = [] { return 1; };
-        e.ShutdownWinIo = [] {};
-        avrsim::SimTarget* part = sim.get();
-        e.GetPortVal = [part](uint16_t p, uint32_t* v, uint8_t s) {
-            return part->GetPortVal(p, v, s);
-        };
-        e.SetPortVal = [part](uint16_t p, uint32_t v, uint8_t s) {
-            return part->SetPortVal(p, v, s);
-        };
-        if (!engine.OpenPort(std::move(e))) throw std::runtime_error("port not opened");
+        if (!engine.OpenPort(SimPortEntries(*sim))) throw std::runtime_error("port not opened");
     }
 
     void Identify() {

@@ -11,6 +11,7 @@ function(quillon_add_test name)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   endif()
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE
     QUILLON_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
     QUILLON_BIN_DIR="${QUILLON_BIN_DIR}")

@@ -6,6 +6,7 @@
 #include "AVRisp.h"
 #include "MainForm.h"
 #include "ScriptedDialogs.h"
+#include "SimPortEntries.h"
 #include "SimTarget.h"
 #include "XHexEdit.h"
 
@@ -42,17 +43,7 @@ struct TFormBench {
                 Clock.Advance(std::chrono::milliseconds(ms));
             };
             if (!Sim) return engine.OpenPort(TPortEntries{});
-            avrsim::SimTarget* sim = Sim.get();
-            TPortEntries entries;
-            entries.InitializeWinIo = [] { return 1; };
-            entries.ShutdownWinIo = [] {};
-            entries.GetPortVal = [sim](uint16_t port, uint32_t* value, uint8_t size) {
-                return sim->GetPortVal(port, value, size);
-            };
-            entries.SetPortVal = [sim](uint16_t port, uint32_t value, uint8_t size) {
-                return sim->SetPortVal(port, value, size);
-            };
-            return engine.OpenPort(std::move(entries));
+            return engine.OpenPort(SimPortEntries(*Sim));
         });
         Info = std::make_unique<TInfoForm>();
         Form->InfoForm = Info.get();

@@ -5,6 +5,7 @@
 #include "ConsoleDisplay.h"
 
 #include "MemoryImage.h"
+#include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
 
 #include <gtest/gtest.h>
@@ -34,16 +35,7 @@ struct Cable {
         sim = std::make_unique<avrsim::SimTarget>(cfg, &clock);
         engine.SetStatus(&status);
         engine.SleepHook = [this](uint32_t ms) { clock.Advance(std::chrono::milliseconds(ms)); };
-        TPortEntries e;
-        e.InitializeWinIo = [] { return 1; };
-        e.ShutdownWinIo = [] {};
-        e.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) {
-            return sim->GetPortVal(p, v, s);
-        };
-        e.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) {
-            return sim->SetPortVal(p, v, s);
-        };
-        EXPECT_TRUE(engine.OpenPort(std::move(e)));
+        EXPECT_TRUE(engine.OpenPort(SimPortEntries(*sim)));
     }
 
     int Run(const std::vector<std::string>& args) {

@@ -5,6 +5,7 @@
 
 #include "AVRisp.h"
 #include "EngineHarness.h"
+#include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
 
 #include <chrono>
@@ -34,15 +35,7 @@ struct SimBench {
             clock.Advance(std::chrono::milliseconds(ms));
             wire.Wait(ms);
         };
-        TPortEntries direct;
-        direct.InitializeWinIo = [] { return 1; };
-        direct.ShutdownWinIo = [] {};
-        direct.GetPortVal = [this](uint16_t p, uint32_t* v, uint8_t s) {
-            return sim->GetPortVal(p, v, s);
-        };
-        direct.SetPortVal = [this](uint16_t p, uint32_t v, uint8_t s) {
-            return sim->SetPortVal(p, v, s);
-        };
+        TPortEntries direct = SimPortEntries(*sim);
         opened = engine->OpenPort(logWire ? wire.Wrap(std::move(direct)) : std::move(direct));
     }
     ~SimBench() { engine.reset(); }
