@@ -386,18 +386,11 @@ void TForm1::ShowDeviceInfo() {
     EFBEdit->SetText(Hex(AVRisp->AVRefb(), 2));
 
     FlashEdit->SetLastOffset(flashSize - 1);
-    for (int i = 0; i < flashSize / 2; ++i) {
-        FlashEdit->SetByte(2 * i, 0xFF);
-        FlashEdit->SetByte(2 * i + 1, 0xFF);
-        AVRisp->FlashBuffer[i] = 0xFFFF;
-    }
-    FlashEdit->DrawRows();
+    std::fill_n(AVRisp->FlashBuffer.begin(), flashSize / 2, std::uint32_t{0xFFFF});
+    ShowFlashBuffer();
     EEPromEdit->SetLastOffset(eepromSize - 1);
-    for (int j = 0; j < eepromSize; ++j) {
-        EEPromEdit->SetByte(j, 0xFF);
-        AVRisp->EEpromBuffer[j] = 0xFF;
-    }
-    EEPromEdit->DrawRows();
+    std::fill_n(AVRisp->EEpromBuffer.begin(), eepromSize, std::uint8_t{0xFF});
+    ShowEEpromBuffer();
     FlashBox->setTitle(QStringLiteral("Flash Memory (buffer)"));
     EEPromBox->setTitle(QStringLiteral("EEPROM Memory (buffer)"));
 
@@ -521,12 +514,8 @@ void TForm1::ShowEEpromBuffer() {
 
 void TForm1::EraseEEpromImage() {
     EEPromBox->setTitle(QStringLiteral("EEPROM Memory (buffer)"));
-    const int size = AVRisp->EEpromSize();
-    for (int j = 0; j < size; ++j) {
-        EEPromEdit->SetByte(j, 0xFF);
-        AVRisp->EEpromBuffer[j] = 0xFF;
-    }
-    EEPromEdit->DrawRows();
+    std::fill_n(AVRisp->EEpromBuffer.begin(), AVRisp->EEpromSize(), std::uint8_t{0xFF});
+    ShowEEpromBuffer();
 }
 
 void TForm1::FlReadBtnClick() {

@@ -9,7 +9,6 @@ constexpr int BarWidth = 40;
 }
 
 void TConsoleStatus::SetText(const std::string& Text) {
-    Text_ = Text;
     if (Progress_) Progress_->Finish();
     Out_ << Text << std::endl;
 }

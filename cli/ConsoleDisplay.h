@@ -18,15 +18,12 @@ public:
     // A bar drawn on the same terminal is ended before a status line is printed.
     void SetProgress(TConsoleProgress* Progress) { Progress_ = Progress; }
     void SetText(const std::string& Text) override;
-    void SetTextColor(uint32_t Color) override { Color_ = Color; }
-    const std::string& Text() const { return Text_; }
-    bool IsError() const { return Color_ != clNavy; }
+    // A terminal line has no colour; failures are also said on standard error.
+    void SetTextColor(uint32_t) override {}
 
 private:
     std::ostream& Out_;
     TConsoleProgress* Progress_ = nullptr;
-    std::string Text_;
-    uint32_t Color_ = clNavy;
 };
 
 class TConsoleProgress : public TProgressIndicator {
