@@ -44,6 +44,14 @@ private:
 
 const std::string SimLibrary = std::string(QUILLON_BIN_DIR) + "/libportio-sim.so";
 
+// The port library named by `setting`, simulating a fresh ATmega16 on its default clock.
+void ChooseSimulatedAtmega16(ScopedEnv& env, const char* setting) {
+    env.Set(PortLibraryVariable, setting);
+    env.Set("QUILLON_SIM_DEVICE", "ATmega16");
+    env.Set("QUILLON_SIM_STATE", nullptr);
+    env.Set("QUILLON_SIM_CLOCK_HZ", nullptr);
+}
+
 void IdentifyAndRead(TAVRisp& engine, harness::RecordingStatus& status) {
     ASSERT_TRUE(engine.Identify()) << status.text;
     EXPECT_EQ(engine.AVRversion(), "ATmega16");
@@ -67,10 +75,7 @@ void IdentifyAndRead(TAVRisp& engine, harness::RecordingStatus& status) {
 TEST(SimulatedPortLibrary, FoundBesideTheExecutableIdentifiesAndReadsAPart) {
     ASSERT_TRUE(std::filesystem::exists(SimLibrary));
     ScopedEnv env;
-    env.Set(PortLibraryVariable, "sim");
-    env.Set("QUILLON_SIM_DEVICE", "ATmega16");
-    env.Set("QUILLON_SIM_STATE", nullptr);
-    env.Set("QUILLON_SIM_CLOCK_HZ", nullptr);
+    ChooseSimulatedAtmega16(env, "sim");
 
     harness::RecordingStatus status;
     TAVRisp engine;
@@ -84,10 +89,7 @@ TEST(SimulatedPortLibrary, FoundBesideTheExecutableIdentifiesAndReadsAPart) {
 
 TEST(SimulatedPortLibrary, NamedByPath) {
     ScopedEnv env;
-    env.Set(PortLibraryVariable, SimLibrary.c_str());
-    env.Set("QUILLON_SIM_DEVICE", "ATmega16");
-    env.Set("QUILLON_SIM_STATE", nullptr);
-    env.Set("QUILLON_SIM_CLOCK_HZ", nullptr);
+    ChooseSimulatedAtmega16(env, SimLibrary.c_str());
 
     harness::RecordingStatus status;
     TAVRisp engine;
