@@ -124,7 +124,7 @@ constexpr PartInfo Tiny1200() {
     return p;
 }
 
-constexpr std::array<PartInfo, 12> kParts{
+constexpr std::array<PartInfo, 13> kParts{
     kEmptyCable,
     Tiny1200(),
     Classic("AT90S2313", 0x91, 2048, 128, 9000, false),
@@ -145,6 +145,10 @@ constexpr std::array<PartInfo, 12> kParts{
     // Outside the programmer's catalogue: a part it must report as unknown.
     Mega("ATmega8", {0x1E, 0x93, 0x07}, 8192, 512, 32, FuseLayout::LowHigh, {0xE1, 0xD9, 0xFF},
          true, true, true, 4, {0xAB, 0xAE, 0xB2, 0xB6}, kMega16Times),
+    // Outside the programmer's catalogue as well, and meant to stay so: its
+    // Flash needs the extended address instruction, which the tool does not send.
+    Mega("ATmega2560", {0x1E, 0x98, 0x01}, 262144, 4096, 128, FuseLayout::LowHighExt,
+         {0x62, 0x99, 0xFF}, true, true, true, 1, {0x9A, 0xFF, 0xFF, 0xFF}, kMega16Times),
 };
 
 bool SameName(std::string_view a, std::string_view b) {
