@@ -116,7 +116,7 @@ int Identify(TAVRisp& engine, std::ostream& out) {
 } // namespace
 
 std::string UsageText() {
-    return "usage: quillon-isp COMMAND [FILE...]\n"
+    return "usage: quillon-isp [--fast] COMMAND [FILE...]\n"
            "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
            "  write FLASH [EEPROM]          erase, write Flash (and EEPROM), verify both;\n"
            "                                without an EEPROM image the EEPROM must be erased\n"
@@ -124,11 +124,21 @@ std::string UsageText() {
            "  verify FLASH [EEPROM]         compare the part with the images\n"
            "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
            "  release                       release the part\n"
+           "--fast (anywhere on the line): wait for the part instead of the fixed times,\n"
+           "skip what the erased part already holds, clock bits as fast as the part allows.\n"
            "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
 }
 
-std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
+std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& allArgs,
                                              std::string& error) {
+    std::vector<std::string> args;
+    bool fast = false;
+    for (const std::string& a : allArgs) {
+        if (a == "--fast")
+            fast = true;
+        else
+            args.push_back(a);
+    }
     if (args.empty()) {
         error = "no command given";
         return std::nullopt;
@@ -146,6 +156,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     }
     TCommandLine command;
     command.verb = info->verb;
+    command.fast = fast;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (command.verb == TVerb::vbFuses) {
             const auto value = ParseFuseByte(args[i]);
@@ -166,6 +177,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
 }
 
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
+    engine.SetFastMode(command.fast);
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
     if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0)
         return Failed(err, "Atmel AVR Device NOT found: the part on the cable is not one this "

@@ -26,6 +26,8 @@ struct TCommandLine {
     std::vector<std::string> files;
     // fuses: low, high, extended, as many as were given.
     std::vector<uint8_t> fuses;
+    // --fast: the engine's fast programming mode for this command.
+    bool fast = false;
 };
 
 // The usage text printed on wrong usage.
