@@ -219,6 +219,7 @@ private:
     void FastSendByte(uint8_t Value);
     uint8_t FastReceiveByte();
     void FindFastPhases(uint8_t Signature1, uint8_t Signature2);
+    void EnsureFastPhases();
     bool AnswersWithPhases(uint32_t High, uint32_t Low, uint8_t Signature1, uint8_t Signature2);
 
     // Waiting for the part and the fast writes (ReadyWait.cpp).

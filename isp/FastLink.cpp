@@ -117,3 +117,12 @@ void TAVRisp::FindFastPhases(uint8_t Signature1, uint8_t Signature2) {
     ResetPulse();
     ProgrammingEnable();
 }
+
+// For a part identified before fast mode was switched on: its phases are
+// found before the first fast write, between operations, where starting
+// programming mode again loses nothing.
+void TAVRisp::EnsureFastPhases() {
+    if (FastPhasesKnown_ || DeviceIndex_ == DefaultDevice) return;
+    const TAVRdesc& d = CurrentDevice();
+    FindFastPhases(d.Signature1, d.Signature2);
+}

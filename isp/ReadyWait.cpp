@@ -45,6 +45,7 @@ bool TAVRisp::WaitForPart(uint32_t BusyUs, const std::function<bool()>& StillBus
 
 // True when programming mode is on after the erase, as ChipErase judges it.
 bool TAVRisp::FastChipErase() {
+    EnsureFastPhases();
     const TAVRdesc& d = CurrentDevice();
     SendInstruction(OpChipErase1, OpChipErase2, 0x00, 0x00);
     if (d.EraseEndsAtReset) {
@@ -107,6 +108,7 @@ bool TAVRisp::FastWritePage(uint32_t From, uint32_t To) {
 // The loop of WriteFlash, with its progress already started. A page whose
 // words are all erased is neither loaded nor written.
 bool TAVRisp::FastWriteFlash(uint32_t Start, int32_t Count) {
+    EnsureFastPhases();
     const TAVRdesc& d = CurrentDevice();
     const uint32_t end = Start + static_cast<uint32_t>(Count);
     const uint32_t pageWords = d.PageWords;
@@ -147,6 +149,7 @@ bool TAVRisp::FastWriteFlash(uint32_t Start, int32_t Count) {
 // erased is read first and left alone when it already is (after a chip
 // erase it is, unless the part keeps its EEPROM through the erase).
 bool TAVRisp::FastWriteEEprom(uint32_t Start, int32_t Count) {
+    EnsureFastPhases();
     const TAVRdesc& d = CurrentDevice();
     const uint32_t end = Start + static_cast<uint32_t>(Count);
     for (uint32_t a = Start; a < end; ++a) {
@@ -174,6 +177,7 @@ bool TAVRisp::FastWriteEEprom(uint32_t Start, int32_t Count) {
 // WriteFuses for a part with fuse bytes: each fuse is one instruction, then
 // a wait for the part; a fuse write cannot be data polled.
 void TAVRisp::FastWriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
+    EnsureFastPhases();
     const TAVRdesc& d = CurrentDevice();
     const uint32_t values[] = {Low, High, Extended};
     for (uint8_t k = 0; k < AVRfuse_ && k < OpWriteFuseSelect.size(); ++k) {

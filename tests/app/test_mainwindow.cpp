@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSettings>
 #include <gtest/gtest.h>
 
 namespace {
@@ -71,7 +72,7 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_TRUE(CaptionOf(w).startsWith(QLatin1String(row.Caption)) || !*row.Caption);
         }
         if (auto* check = qobject_cast<QCheckBox*>(w)) {
-            EXPECT_TRUE(check->isChecked());
+            EXPECT_EQ(check->isChecked(), row.Checked);
         }
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             EXPECT_FALSE(button->icon().isNull());
@@ -82,7 +83,8 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_EQ(w->font().pixelSize(), 12);
         }
     }
-    EXPECT_EQ(rows, 34);
+    EXPECT_EQ(rows, 35);
+    EXPECT_FALSE(form.FastCheck->isChecked()) << "fast programming is asked for, not assumed";
     // Spot checks that do not rely on the table.
     EXPECT_EQ(form.FlashEdit->parentWidget(), form.FlashBox);
     EXPECT_EQ(form.FlashEdit->geometry(), QRect(8, 16, 521, 177));
@@ -147,6 +149,32 @@ TEST(MainWindowStart, PortOpenEnablesOnlyInitDevice) {
     EXPECT_EQ(bench.Form->AVRStatPanel->text(), QStringLiteral("ISP interface is ready"));
     EXPECT_EQ(StatusColour(*bench.Form), Navy);
     EXPECT_TRUE(bench.Dialogs.Messages.empty());
+}
+
+// "Fast programming" starts unticked and the box is remembered in the
+// user's settings from one run of the window to the next, the engine
+// following it.
+TEST(MainWindowStart, FastProgrammingIsOffByDefaultAndRemembered) {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillon", "quillon").clear();
+    {
+        TFormBench bench("ATmega16");
+        EXPECT_FALSE(bench.Form->FastCheck->isChecked());
+        EXPECT_FALSE(bench.Engine().FastMode());
+        bench.InitDevice();
+        bench.Form->FastCheck->setChecked(true);
+        EXPECT_TRUE(bench.Engine().FastMode());
+    }
+    {
+        TFormBench bench("ATmega16");
+        EXPECT_TRUE(bench.Form->FastCheck->isChecked());
+        EXPECT_TRUE(bench.Engine().FastMode());
+        bench.InitDevice();
+        EXPECT_TRUE(bench.Engine().FastPhasesKnown()) << "found at Init Device";
+        bench.Form->FastCheck->setChecked(false);
+    }
+    TFormBench bench("ATmega16");
+    EXPECT_FALSE(bench.Form->FastCheck->isChecked());
+    EXPECT_FALSE(bench.Engine().FastMode());
 }
 
 TEST(MainWindowStart, PortLibraryMissingLeavesInitDeviceDisabled) {

@@ -421,17 +421,21 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, FastEachPart,
                          ::testing::ValuesIn(harness::CataloguePartNames()),
                          [](const auto& info) { return info.param; });
 
-// A part on a 32 kHz clock: the bit clock found at identification is slow
-// enough for it; an abort stops the fast write before its next word, as in
-// the normal mode, and a second write completes the image.
+// A part on a 32 kHz clock, identified before fast mode is switched on: the
+// bit clock found before its first fast write is slow enough for it; an
+// abort stops the fast write before its next word, as in the normal mode,
+// and a second write completes the image.
 TEST(FastMode, SlowPartAbortMidWriteThenWholeWrite) {
     SimBench b("ATmega16", 32768, false);
-    b.engine->SetFastMode(true);
     ASSERT_TRUE(b.Identify());
     EXPECT_EQ(b.engine->AVRversion(), "ATmega16");
-    EXPECT_TRUE(PhaseSeen(b.engine->FastHighReads() + 1, 2, 32768));
-    EXPECT_TRUE(PhaseSeen(b.engine->FastLowReads() + 1, 2, 32768));
+    b.engine->SetFastMode(true);
+    EXPECT_FALSE(b.engine->FastPhasesKnown());
     ASSERT_TRUE(b.engine->EraseDevice());
+    ASSERT_TRUE(b.engine->FastPhasesKnown());
+    EXPECT_TRUE(PhaseSeen(b.engine->FastHighReads() + 1, 2, 32768));
+    EXPECT_FALSE(PhaseSeen(b.engine->FastHighReads(), 2, 32768));
+    EXPECT_TRUE(PhaseSeen(b.engine->FastLowReads() + 1, 2, 32768));
     SparseImages(b, 3);
     int steps = 0;
     b.engine->OnUpdateEvent = [&](TAVRisp* sender) {
