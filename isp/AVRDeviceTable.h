@@ -1,15 +1,26 @@
 // The device catalogue of the programming engine: every AVR part the engine
-// knows, with the memory sizes, the number of fuse bytes it handles and the
-// signature bytes that identify it. Rows are searched in order; row 0 stands
-// for "no device".
+// knows, with its signature, memory sizes, page size, fuse bytes, busy times
+// and how it is polled. The rows live in the text file AVRDeviceTable.txt
+// beside this header; the build checks that file and compiles it into the
+// engine, and the first use of the catalogue reads it. Rows are searched in
+// order; row 0 stands for "no device".
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
-// How the engine learns that a part has finished a write in fast mode.
+// How a part tells that a write is still running.
 enum class TPollMethod : uint8_t { Data, ReadyBusy };
+
+// The instructions that reach the fuse bytes.
+enum class TFuseForm : uint8_t {
+    None,       // no fuse reachable by serial programming
+    SingleByte, // one byte: AC 101x.xxxx xx D, read with 50 xx xx (ATmega161)
+    Standard,   // AC A0 / A8 / A4 xx D, read with 50 00 / 58 08 / 50 08
+};
 
 struct TAVRdesc {
     std::string_view Name;
@@ -22,16 +33,20 @@ struct TAVRdesc {
     // the value such a part also answers while busy, so it cannot be polled.
     // At least the part's longest byte write time.
     uint8_t UnpolledWriteMs;
+    uint8_t Signature0; // the maker's code
+    TFuseForm FuseForm;
     uint16_t PageWords;      // words in a Flash page; 0: Flash written byte by byte
     uint32_t FlashBusyUs;    // longest busy time after a Flash byte write (byte parts) or page write
     uint32_t EEpromBusyUs;   // after an EEPROM byte write (C0)
     uint32_t EraseBusyUs;    // after chip erase
     uint32_t FuseBusyUs;     // after a fuse write (0 where the part has no fuse)
-    TPollMethod Poll;        // ReadyBusy: the part answers F0 00 xx (bit 0 = busy); Data: read the value back
+    TPollMethod Poll;        // ReadyBusy: the part answers F0 00 xx (bit 0 = busy); Data: poll by reading the value back
     uint8_t FlashPollValue;  // what a busy Flash location reads (0xFF ATmega/AT90S1200, 0x7F AT90S2313/4414/8515)
     uint8_t EEpromPollErase; // what a busy EEPROM byte reads in its erase phase
     uint8_t EEpromPollWrite; // ... and in its write phase
-    bool EraseEndsAtReset;   // chip erase ended by a RESET pulse (AT90S, m161, m163, m323); else the part times it
+    bool EraseEndsAtReset;   // chip erase is ended by a RESET pulse (AT90S, m161, m163, m323); else the part times it
+
+    bool Paged() const { return PageWords != 0; }
 };
 
 // Signature byte 0 of every part of the maker; checked before the catalogue.
@@ -39,38 +54,29 @@ inline constexpr uint8_t AtmelManufacturerCode = 0x1E;
 // Signature2 value that accepts any signature byte 2.
 inline constexpr uint8_t AnySignature2 = 0xFF;
 
-inline constexpr std::array<TAVRdesc, 11> AVRDeviceTable{{
-    {"NONE", 0, 0, 0, 0xFF, 0xFF, 15,
-     0, 0, 0, 0, 0, TPollMethod::Data, 0xFF, 0xFF, 0xFF, false},
-    {"AT90S1200", 1024, 64, 0, 0x90, 0x01, 15,
-     0, 9000, 9000, 20000, 0, TPollMethod::Data, 0xFF, 0x00, 0xFF, true},
-    {"AT90S2313", 2048, 128, 0, 0x91, 0x01, 15,
-     0, 9000, 9000, 20000, 0, TPollMethod::Data, 0x7F, 0x80, 0x7F, true},
-    {"AT90S4414", 4096, 256, 0, 0x92, 0x01, 20,
-     0, 20000, 9000, 20000, 0, TPollMethod::Data, 0x7F, 0x80, 0x7F, true},
-    {"AT90S8515", 8192, 512, 0, 0x93, 0x01, 15,
-     0, 9000, 9000, 20000, 0, TPollMethod::Data, 0x7F, 0x80, 0x7F, true},
-    {"ATmega161", 16384, 512, 1, 0x94, 0x01, 15,
-     64, 14000, 3400, 28000, 2000, TPollMethod::Data, 0xFF, 0xFF, 0xFF, true},
-    {"ATmega162", 16384, 512, 3, 0x94, 0x04, 15,
-     64, 4500, 9000, 9000, 4500, TPollMethod::ReadyBusy, 0xFF, 0xFF, 0xFF, false},
-    {"ATmega163", 16384, 512, 1, 0x94, 0x02, 15,
-     64, 16000, 4000, 32000, 2000, TPollMethod::Data, 0xFF, 0xFF, 0xFF, true},
-    {"ATmega16", 16384, 512, 1, 0x94, 0x03, 15,
-     64, 4500, 9000, 9000, 4500, TPollMethod::Data, 0xFF, 0xFF, 0xFF, false},
-    {"ATmega323", 32768, 1024, 2, 0x95, 0x01, 15,
-     64, 16000, 4000, 32000, 2000, TPollMethod::Data, 0xFF, 0xFF, 0xFF, true},
-    {"ATmega32", 32768, 1024, 2, 0x95, 0x02, 15,
-     64, 4500, 9000, 9000, 4500, TPollMethod::Data, 0xFF, 0xFF, 0xFF, false},
-}};
+// The largest memories a row may describe: what the engine's buffers hold.
+inline constexpr int32_t CatalogueMaxFlashBytes = 131072;
+inline constexpr int32_t CatalogueMaxEEpromBytes = 4096;
+
+// Reads a catalogue text. On success `Rows` holds row 0 ("NONE") followed
+// by one row per part, in the order of the text, and `Error` is empty; the
+// names point into `Text`. On the first fault `Rows` is left empty and
+// `Error` names the line and the row.
+bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::string& Error);
+
+// The catalogue compiled into the engine, indexable like an array.
+class TAVRDeviceCatalogue {
+public:
+    std::size_t size() const { return Rows().size(); }
+    const TAVRdesc& operator[](std::size_t Row) const { return Rows()[Row]; }
+    std::vector<TAVRdesc>::const_iterator begin() const { return Rows().begin(); }
+    std::vector<TAVRdesc>::const_iterator end() const { return Rows().end(); }
+
+private:
+    static const std::vector<TAVRdesc>& Rows();
+};
+
+inline constexpr TAVRDeviceCatalogue AVRDeviceTable{};
 
 // First catalogue row whose signature matches bytes 1 and 2 of a part, or -1.
-constexpr int FindDeviceRow(uint8_t Signature1, uint8_t Signature2) {
-    for (std::size_t row = 0; row < AVRDeviceTable.size(); ++row) {
-        const TAVRdesc& d = AVRDeviceTable[row];
-        if (d.Signature1 == Signature1 &&
-            (d.Signature2 == Signature2 || d.Signature2 == AnySignature2))
-            return static_cast<int>(row);
-    }
-    return -1;
-}
+int FindDeviceRow(uint8_t Signature1, uint8_t Signature2);

@@ -257,6 +257,10 @@ void TAVRisp::Sleep(uint32_t Milliseconds) {
 
 // -------------------------------------------------------------- session ----
 
+const TAVRdesc& TAVRisp::CurrentDevice() const {
+    return AVRDeviceTable[DeviceIndex_];
+}
+
 void TAVRisp::SelectDevice(uint8_t Row) {
     const TAVRdesc& d = AVRDeviceTable[Row];
     DeviceIndex_ = Row;
@@ -307,10 +311,10 @@ uint8_t TAVRisp::ReadSignature(uint8_t Index) {
     return QueryInstruction(OpReadSignature, 0x00, Index);
 }
 
-// Only the paged group has fuse bytes reachable by serial programming; the
-// other parts are sent nothing, so their instruction framing is kept.
+// Parts without fuse bytes reachable by serial programming are sent
+// nothing, so their instruction framing is kept.
 uint8_t TAVRisp::ReadFuse(uint8_t Selector) {
-    if (!IsPagedDevice(DeviceIndex_)) return 0xFF;
+    if (CurrentDevice().FuseKind == 0) return 0xFF;
     const uint8_t op = Selector == 1 ? OpReadFuseHigh : OpReadFuseLow;
     const uint8_t sel = Selector == 0 ? 0x00 : 0x08;
     return QueryInstruction(op, sel, 0x00);
@@ -426,7 +430,7 @@ bool TAVRisp::WriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector) 
     SendInstruction(Selector != LowByteSel ? OpWriteFlashHigh : OpWriteFlashLow, HighByte(Address),
                     LowByte(Address), Value);
     if (Value == 0x7F) {
-        Sleep(AVRDeviceTable[DeviceIndex_].UnpolledWriteMs);
+        Sleep(CurrentDevice().UnpolledWriteMs);
         return true;
     }
     for (int read = 0; read < FlashPollReads; ++read) {
@@ -441,24 +445,28 @@ bool TAVRisp::WriteFlashWord(uint32_t Address, uint16_t Word) {
     return WriteFlashByte(Address, LowByte(Word), LowByteSel);
 }
 
+// Page sizes are powers of two, so the word in the page is the address
+// modulo the page size, and the page address clears those bits.
 void TAVRisp::LoadPageByte(uint32_t Index, uint8_t Value, uint8_t Selector) {
+    const uint32_t inPage = CurrentDevice().PageWords - 1u;
     SendInstruction(Selector != LowByteSel ? OpWriteFlashHigh : OpWriteFlashLow, 0x00,
-                    static_cast<uint8_t>(Index & 0x3F), Value);
+                    static_cast<uint8_t>(Index & inPage), Value);
 }
 
 void TAVRisp::WritePage(uint32_t Address, uint16_t Word) {
-    SendInstruction(OpWritePage, HighByte(Address), static_cast<uint8_t>(LowByte(Address) & 0xC0),
-                    HighByte(Word));
+    const uint32_t page = Address & ~(CurrentDevice().PageWords - 1u);
+    SendInstruction(OpWritePage, HighByte(page), LowByte(page), HighByte(Word));
     Sleep(PageWriteWaitMs);
 }
 
-// The page reaches the Flash when its 64th word has been loaded.
+// The page reaches the Flash when its last word has been loaded.
 void TAVRisp::WriteFlashWordPaged(uint32_t Address, uint16_t Word) {
-    if (Address % FlashPageWords == 0) PageWordIndex_ = 0;
+    const uint32_t pageWords = CurrentDevice().PageWords;
+    if (Address % pageWords == 0) PageWordIndex_ = 0;
     LoadPageByte(PageWordIndex_, LowByte(Word), LowByteSel);
     LoadPageByte(PageWordIndex_, HighByte(Word), HighByteSel);
     ++PageWordIndex_;
-    if ((Address + 1) % FlashPageWords == 0) WritePage(Address, Word);
+    if ((Address + 1) % pageWords == 0) WritePage(Address, Word);
 }
 
 uint8_t TAVRisp::ReadEEpromByte(uint32_t Address) {
@@ -471,7 +479,7 @@ void TAVRisp::WriteEEpromByte(uint32_t Address, uint8_t Value) {
 }
 
 void TAVRisp::WriteFuse(uint32_t Value, uint8_t Selector) {
-    if (!IsPagedDevice(DeviceIndex_) || Selector >= OpWriteFuseSelect.size()) return;
+    if (CurrentDevice().FuseKind == 0 || Selector >= OpWriteFuseSelect.size()) return;
     SendByte(OpWriteFuse);
     Sleep(FuseByteWaitMs);
     SendByte(OpWriteFuseSelect[Selector]);
@@ -494,9 +502,10 @@ bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
     const int32_t n = StepsWithin(Start, Size / 2, FlashBufferWords);
     StartProgress(n);
     if (FastOperations()) return FastWriteFlash(static_cast<uint32_t>(std::max(Start, 0)), n);
-    const bool paged = IsPagedDevice(DeviceIndex_);
+    const bool paged = CurrentDevice().Paged();
+    const uint32_t pageWords = CurrentDevice().PageWords;
     // A write that starts inside a page loads its words at their own places.
-    if (paged && n > 0) PageWordIndex_ = static_cast<uint32_t>(Start) % FlashPageWords;
+    if (paged && n > 0) PageWordIndex_ = static_cast<uint32_t>(Start) % pageWords;
     uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
@@ -507,7 +516,7 @@ bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
             WriteFlashWord(a, word);
     }
     // A write that ends inside a page still sends that page.
-    if (paged && n > 0 && a % FlashPageWords != 0)
+    if (paged && n > 0 && a % pageWords != 0)
         WritePage(a - 1, static_cast<uint16_t>(FlashBuffer[a - 1]));
     DoStop();
     ShowStatus("Done", skInformation);

@@ -29,17 +29,14 @@ inline constexpr uint8_t UpperLinesMask = 0xF0;
 inline constexpr uint8_t HighByteSel = 1;
 inline constexpr uint8_t LowByteSel = 0;
 
-// Catalogue rows: the one used when no part is identified, and the
-// page-programmed group whose fuse bytes can be read and written.
+// The catalogue row used when no part is identified.
 inline constexpr uint8_t DefaultDevice = 0;
-inline constexpr std::array<uint8_t, 6> PagedDevices{5, 6, 7, 8, 9, 10};
 
-// Capacity of the buffers.
+// Capacity of the buffers: the largest part of the catalogue.
 inline constexpr std::size_t FlashBufferWords = 65536;
-inline constexpr std::size_t EEpromBufferBytes = 2048;
-
-// Words in one Flash page of the paged group.
-inline constexpr uint32_t FlashPageWords = 64;
+inline constexpr std::size_t EEpromBufferBytes = 4096;
+static_assert(FlashBufferWords * 2 == CatalogueMaxFlashBytes);
+static_assert(EEpromBufferBytes == CatalogueMaxEEpromBytes);
 
 // Status kinds for ShowStatus: information; any other value is an error.
 inline constexpr uint8_t skInformation = 1;
@@ -48,12 +45,6 @@ inline constexpr uint8_t skError = 0;
 // Colours, laid out $00BBGGRR.
 inline constexpr uint32_t clNavy = 0x800000;
 inline constexpr uint32_t clRed = 0x0000FF;
-
-constexpr bool IsPagedDevice(uint8_t Row) {
-    for (uint8_t r : PagedDevices)
-        if (r == Row) return true;
-    return false;
-}
 
 // The status line the engine writes to.
 class TStatusPanel {
@@ -106,14 +97,14 @@ public:
     uint8_t AVRhfb() const { return AVRhfb_; }
     uint8_t AVRefb() const { return AVRefb_; }
     uint8_t AVRfuse() const { return AVRfuse_; }
-    // The catalogue row of the current device.
-    const TAVRdesc& CurrentDevice() const { return AVRDeviceTable[DeviceIndex_]; }
 
     // Engine state, readable for the window and for inspection.
     uint32_t SpeedFactor() const { return SpeedFactor_; }
     bool PortOpen() const { return PortOpen_; }
     uint32_t PortBase() const { return PortBase_; }
     uint8_t DeviceIndex() const { return DeviceIndex_; }
+    // The catalogue row of the current device: its page, fuses, busy times.
+    const TAVRdesc& CurrentDevice() const;
     uint8_t AbortRequest() const { return AbortRequest_; }
     uint32_t PageWordIndex() const { return PageWordIndex_; }
     // The file of the port library in use, empty for entries supplied in process.
@@ -126,9 +117,9 @@ public:
     // was identified in this mode.
     bool FastMode() const { return FastMode_; }
     void SetFastMode(bool Value) { FastMode_ = Value; }
-    // Status reads inside the SCK high and low phases of a fast bit; known
-    // only after identification in fast mode (until then bits keep the
-    // SpeedFactor pace).
+    // Status reads inside the SCK high and low phases of a fast bit, found
+    // at identification in fast mode, or before the first fast write for a
+    // part identified earlier; until then bits keep the SpeedFactor pace.
     bool FastPhasesKnown() const { return FastPhasesKnown_; }
     uint32_t FastHighReads() const { return FastHighReads_; }
     uint32_t FastLowReads() const { return FastLowReads_; }

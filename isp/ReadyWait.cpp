@@ -87,9 +87,8 @@ bool TAVRisp::FastWriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Select
 // that differs from it shows when the page is done.
 bool TAVRisp::FastWritePage(uint32_t From, uint32_t To) {
     const TAVRdesc& d = CurrentDevice();
-    const uint8_t lowMask = static_cast<uint8_t>(~(d.PageWords - 1u));
-    SendInstruction(OpWritePage, HighByte(To), static_cast<uint8_t>(LowByte(To) & lowMask),
-                    HighByte(FlashBuffer[To]));
+    const uint32_t page = To & ~(d.PageWords - 1u);
+    SendInstruction(OpWritePage, HighByte(page), LowByte(page), HighByte(FlashBuffer[To]));
     if (d.Poll == TPollMethod::ReadyBusy)
         return WaitForPart(d.FlashBusyUs, [this] { return ReadyBusyPoll(); });
     for (uint32_t a = From; a <= To; ++a) {
