@@ -368,6 +368,7 @@ TEST(PortLibraryLoading, LibraryWithoutTheEntriesIsRefused) {
     EXPECT_FALSE(engine.OpenPort());
     EXPECT_EQ(engine.PortLibraryPath(), "libm.so.6");
     EXPECT_EQ(status.text, "ISP interface NOT initialised");
+    EXPECT_EQ(engine.PortError(), "libm.so.6 is not a port library: an entry is missing");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The built port libraries as the programmer sees them: loaded with dlopen,
-// four entries and nothing else exported, the simulated one driving a part.
+// four entries and the optional reason of a refusal and nothing else exported, the
+// simulated one driving a part.
 
 #include "BitBangWire.h"
 
