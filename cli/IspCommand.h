@@ -26,9 +26,14 @@ struct TCommandLine {
     std::vector<std::string> files;
     // fuses: low, high, extended, as many as were given.
     std::vector<uint8_t> fuses;
+    // write, verify: an image longer than the part's memory is cut to it
+    // (--truncate) instead of refused.
+    bool truncate = false;
+    // --help or -h: print the usage and do nothing else.
+    bool help = false;
 };
 
-// The usage text printed on wrong usage.
+// The usage text, printed for --help and on wrong usage.
 std::string UsageText();
 
 // Parses the arguments after the program name. On wrong usage returns

@@ -109,6 +109,9 @@ public:
     uint32_t PageWordIndex() const { return PageWordIndex_; }
     // The file of the port library in use, empty for entries supplied in process.
     const std::string& PortLibraryPath() const;
+    // Why the last OpenPort failed: which library, which device file, the
+    // system's error; empty while the port is open.
+    const std::string& PortError() const { return PortError_; }
 
     // The images: Flash word i in the low 16 bits of entry i (upper bits 0),
     // EEPROM byte j in entry j.
@@ -122,7 +125,8 @@ public:
     void Release();
     void Abort();
 
-    // Memories and fuses.
+    // Memories and fuses. Erase, write and verify refuse (false, status
+    // "Atmel AVR Device NOT found") while no part of the catalogue is selected.
     bool EraseDevice();
     bool WriteFlash(int32_t Start, int32_t Size);
     bool ReadFlash(int32_t Start, int32_t Size);
@@ -179,8 +183,9 @@ public:
     void WriteFuse(uint32_t Value, uint8_t Selector);
 
 private:
-    bool OpenWith(TPortEntries Entries);
+    bool OpenWith(TPortEntries Entries, std::string Failure);
     void SelectDevice(uint8_t Row);
+    bool RefusedWithoutDevice();
     void Sleep(uint32_t Milliseconds);
     void SetDataBits(uint8_t Mask);
     void ClearDataBits(uint8_t Mask);
@@ -203,6 +208,7 @@ private:
 
     uint32_t SpeedFactor_ = 1;
     bool PortOpen_ = false;
+    std::string PortError_;
     uint32_t PortBase_ = LptBase;
     uint8_t DeviceIndex_ = DefaultDevice;
     uint8_t AbortRequest_ = 0;

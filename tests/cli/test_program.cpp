@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 namespace {
@@ -29,19 +30,20 @@ struct Result {
 class Program_ : public ::testing::Test {
 protected:
     void SetUp() override {
-        state = fs::temp_directory_path() /
-                ("quillon-isp-" +
-                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(state);
-        fs::create_directories(state);
+        // A folder of its own, so that runs of the suite side by side never meet.
+        std::string name = (fs::temp_directory_path() / "quillon-isp-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        state = name;
     }
     void TearDown() override { fs::remove_all(state); }
 
-    Result Run(const std::string& device, const std::string& args) {
+    // errors: where standard error goes; by default with standard output.
+    Result Run(const std::string& device, const std::string& args,
+               const std::string& errors = "2>&1") {
         const std::string cmd = "cd '" + state.string() +
                                 "' && QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" + device +
                                 " QUILLON_SIM_STATE='" + state.string() + "' '" + Program.string() +
-                                "' " + args + " 2>&1";
+                                "' " + args + " " + errors;
         Result r;
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return r;
@@ -110,6 +112,20 @@ TEST_F(Program_, ExitCodesTellUsageFromFailure) {
     r = Run("ATmega16", "verify missing.bin");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("Flash file Error."), std::string::npos);
+
+    // Asked for, the usage goes to standard output and is no failure.
+    r = Run("ATmega16", "--help", "2>/dev/null");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.output.rfind("usage: quillon-isp", 0), 0u) << r.output;
+
+    // A file far larger than any image is refused at once, the part untouched.
+    std::ofstream(state / "huge.hex") << ":0100000055AA\r\n";
+    fs::resize_file(state / "huge.hex", 3ull << 30);
+    r = Run("ATmega16", "write huge.hex");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("HEX file error or file too long (line 2: "), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("Clear AVR memory"), std::string::npos);
 }
 
 } // namespace

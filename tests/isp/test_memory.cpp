@@ -255,6 +255,24 @@ TEST_F(Identified, PagedWriteOfARangeInsidePagesWritesExactlyThoseWords) {
             << "word " << w;
 }
 
+TEST_F(Identified, WriteAndVerifyRangesAreKeptInsideTheBuffers) {
+    Prepare("ATmega16", false);
+    int steps = 0;
+    engine().OnUpdateEvent = [&](TAVRisp*) {
+        ++steps;
+        return true;
+    };
+    EXPECT_TRUE(engine().WriteFlash(0, 0));
+    EXPECT_EQ(b->status.text, "Done");
+    EXPECT_TRUE(engine().WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine().WriteFlash(-3, 10));
+    EXPECT_EQ(steps, 0);
+    engine().FlashBuffer[65535] = 1; // beyond the part: its Flash never reads 0x0001 there
+    EXPECT_FALSE(engine().VerifyFlash(1 << 30));
+    EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
+    EXPECT_EQ(b->status.text, "Flash error at word address 0xFFFF");
+}
+
 // --------------------------------------------------------------- fuses ----
 
 struct FuseCase {
