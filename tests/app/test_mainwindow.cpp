@@ -427,7 +427,7 @@ TEST(MainWindowSession, InformationShowsOneWindow) {
 namespace {
 
 TEST(MainWindowSession, PartOutsideTheCatalogueEnablesReleaseThatAsksNothing) {
-    TFormBench bench("ATmega8");
+    TFormBench bench("ATmega2560");
     TForm1& form = *bench.Form;
     bench.Click(form.InitAVRBtn);
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));

@@ -113,7 +113,7 @@ TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
     EXPECT_NE(none.out.str().find("Atmel Device NOT found"), std::string::npos);
     EXPECT_NE(none.err.str().find("Atmel Device NOT found"), std::string::npos);
 
-    Cable foreign("ATmega8");
+    Cable foreign("ATmega2560");
     EXPECT_EQ(foreign.Run({"read", "unused.bin"}), cli::ExitFailed);
     EXPECT_NE(foreign.err.str().find("Atmel AVR Device NOT found"), std::string::npos);
     EXPECT_FALSE(fs::exists("unused.bin"));
