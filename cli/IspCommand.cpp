@@ -21,6 +21,7 @@ constexpr TVerbInfo Verbs[] = {
     {"identify", TVerb::vbIdentify, 0, 0}, {"write", TVerb::vbWrite, 1, 2},
     {"read", TVerb::vbRead, 1, 2},         {"verify", TVerb::vbVerify, 1, 2},
     {"fuses", TVerb::vbFuses, 1, 3},       {"release", TVerb::vbRelease, 0, 0},
+    {"parts", TVerb::vbParts, 0, 0},
 };
 
 // Two hex digits at most, with or without a "0x" prefix.
@@ -131,6 +132,7 @@ std::string UsageText() {
            "  verify FLASH [EEPROM]         compare the part with the images\n"
            "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
            "  release                       release the part\n"
+           "  parts                         list the parts this tool knows\n"
            "  --truncate                    write, verify: take the first part of an image\n"
            "                                longer than the memory instead of refusing it\n"
            "  -h, --help                    print this text\n"
@@ -201,11 +203,34 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     return command;
 }
 
+void ListParts(std::ostream& out) {
+    static const char* const fuseColumn[] = {"none", "L", "L/H", "L/H/E"};
+    out << "part         signature  Flash   page  EEPROM  fuses\n";
+    for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
+        const TAVRdesc& d = AVRDeviceTable[row];
+        std::string name(d.Name);
+        name.resize(std::max<std::size_t>(name.size(), 12), ' ');
+        char line[96];
+        std::snprintf(line, sizeof line, " %02X %02X %02X  %6d  %4s  %6d  %s\n", d.Signature0,
+                      d.Signature1, d.Signature2, d.FlashSize,
+                      d.Paged() ? std::to_string(d.PageWords).c_str() : "-", d.EEpromSize,
+                      fuseColumn[d.FuseKind < 4 ? d.FuseKind : 0]);
+        out << name << line;
+    }
+}
+
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
+    if (command.verb == TVerb::vbParts) {
+        ListParts(out);
+        return ExitOk;
+    }
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
-    if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0)
-        return Failed(err, "Atmel AVR Device NOT found: the part on the cable is not one this "
-                           "tool can program");
+    if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0) {
+        const auto& sig = engine.AVRsignature();
+        return Failed(err, "Atmel AVR Device NOT found: the part on the cable (signature " +
+                               Hex(sig[0], 2) + " " + Hex(sig[1], 2) + " " + Hex(sig[2], 2) +
+                               ") is not one this tool can program");
+    }
 
     switch (command.verb) {
     case TVerb::vbIdentify:
@@ -214,6 +239,9 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
     case TVerb::vbRelease:
         engine.Release();
         return ExitOk;
+
+    case TVerb::vbParts: // listed before identification
+        break;
 
     case TVerb::vbFuses: {
         const std::size_t have = engine.AVRfuse();

@@ -18,7 +18,7 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease };
+enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease, vbParts };
 
 struct TCommandLine {
     TVerb verb = TVerb::vbIdentify;
@@ -41,7 +41,11 @@ std::string UsageText();
 std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                              std::string& error);
 
-// Runs the command on `engine`, whose port is already open. Results go to
+// Lists the part catalogue: name, signature, sizes, page and fuse bytes.
+void ListParts(std::ostream& out);
+
+// Runs the command on `engine`, whose port is already open (`parts` needs
+// no port and touches no part). Results go to
 // `out`; warnings and the reason of a failure go to `err`. Returns ExitOk or
 // ExitFailed.
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err);

@@ -19,6 +19,12 @@ int main(int argc, char** argv) {
         return cli::ExitOk;
     }
 
+    // The catalogue is listed without touching the port.
+    if (command->verb == cli::TVerb::vbParts) {
+        cli::ListParts(std::cout);
+        return cli::ExitOk;
+    }
+
     cli::TConsoleProgress progress(std::cerr, isatty(STDERR_FILENO) != 0);
     cli::TConsoleStatus status(std::cout);
     status.SetProgress(&progress);

@@ -344,6 +344,7 @@ bool TAVRisp::Identify() {
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
+    AVRsignature_ = {};
     LinesOff();
     PowerUpReset();
 
@@ -358,6 +359,7 @@ bool TAVRisp::Identify() {
         }
         if (answered) {
             const uint8_t s2 = ReadSignature(2);
+            AVRsignature_ = {AtmelManufacturerCode, s1, s2};
             const int row = FindDeviceRow(s1, s2);
             if (row >= 0) {
                 SelectDevice(static_cast<uint8_t>(row));

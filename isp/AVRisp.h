@@ -97,6 +97,9 @@ public:
     uint8_t AVRhfb() const { return AVRhfb_; }
     uint8_t AVRefb() const { return AVRefb_; }
     uint8_t AVRfuse() const { return AVRfuse_; }
+    // The three signature bytes the last identification read from an
+    // answering part, known or not; zeros when no part answered.
+    const std::array<uint8_t, 3>& AVRsignature() const { return AVRsignature_; }
 
     // Engine state, readable for the window and for inspection.
     uint32_t SpeedFactor() const { return SpeedFactor_; }
@@ -205,6 +208,7 @@ private:
     uint8_t AVRhfb_ = 0xFF;
     uint8_t AVRefb_ = 0;
     uint8_t AVRfuse_ = 0;
+    std::array<uint8_t, 3> AVRsignature_{};
 
     uint32_t SpeedFactor_ = 1;
     bool PortOpen_ = false;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -143,7 +144,18 @@ TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
     TempFolder dir;
     EXPECT_EQ(foreign.Run({"read", (dir / "unused.bin").string()}), cli::ExitFailed);
     EXPECT_NE(foreign.err.str().find("Atmel AVR Device NOT found"), std::string::npos);
+    EXPECT_NE(foreign.err.str().find("signature 1E 98 01"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "unused.bin"));
+}
+
+TEST(CommandLine, PartsListsTheCatalogueWithoutTouchingThePart) {
+    Cable c("ATtiny85");
+    ASSERT_EQ(c.Run({"parts"}), cli::ExitOk);
+    const std::string out = c.out.str();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(AVRDeviceTable.size()));
+    EXPECT_NE(out.find("AT90S1200    1E 90 01    1024     -      64  none\n"), std::string::npos);
+    EXPECT_NE(out.find("ATmega1284P  1E 97 05  131072   128    4096  L/H/E\n"), std::string::npos);
+    EXPECT_EQ(c.sim->ClockedBits(), 0u);
 }
 
 TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {

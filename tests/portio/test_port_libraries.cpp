@@ -194,7 +194,7 @@ TEST_F(SimEnvironment, SimLibraryKeepsTheChipInItsStateFolder) {
 }
 
 TEST_F(SimEnvironment, SimLibraryRefusesAnUnknownPart) {
-    setenv("QUILLON_SIM_DEVICE", "ATtiny13", 1);
+    setenv("QUILLON_SIM_DEVICE", "ATmega128", 1);
     PortLibrary lib("sim");
     ASSERT_TRUE(lib.Complete());
     EXPECT_EQ(lib.init(), 0);
