@@ -11,7 +11,29 @@
 #include <QMenu>
 #include <QMimeData>
 
+#include <QProxyStyle>
+
 #include <algorithm>
+#include <limits>
+
+namespace {
+
+// How many changes the undo history keeps.
+constexpr std::size_t kUndoDepth = 100;
+
+// A password field shows one asterisk per character, whatever the style's
+// own mask character is.
+class TAsteriskStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* ret) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        return QProxyStyle::styleHint(hint, option, widget, ret);
+    }
+};
+
+} // namespace
+
 TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
     const QPalette app = QApplication::palette();
     m_color = app.color(QPalette::Active, QPalette::Base);
@@ -24,6 +46,9 @@ TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
     SetBackground(m_color);
     SetFontColor(m_normalFontColor);
     setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The editor itself never cuts a text: the control's own limit stops the
+    // user's input and leaves the program's writes whole.
+    QLineEdit::setMaxLength(std::numeric_limits<int>::max());
     m_labelFont = QApplication::font();
     // Drops are taken only through the field's own drop target, which is off
     // until OleDropTarget is set.
@@ -56,7 +81,7 @@ void TAdvEdit::Loaded() {
 
 TAdvSettings TAdvEdit::Settings() const {
     TAdvSettings s = m_s;
-    s.maxLength = maxLength();
+    s.maxLength = m_maxLength;
     return s;
 }
 
@@ -70,7 +95,7 @@ void TAdvEdit::SetText(const QString& value) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteText(box, value, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
     if (m_showURL) SetUrlLook(LooksLikeUrl(Text()));
 }
 
@@ -78,10 +103,16 @@ void TAdvEdit::SetEditType(TAdvEditType type) {
     if (type == m_s.editType) return;
     m_s.editType = type;
     if (type == etPassword) {
+        if (m_passwordStyle == nullptr) {
+            m_passwordStyle = new TAsteriskStyle;
+            m_passwordStyle->setParent(this);
+        }
+        setStyle(m_passwordStyle);
         setEchoMode(QLineEdit::Password);
         m_s.canUndo = false;
     } else {
         setEchoMode(QLineEdit::Normal);
+        setStyle(nullptr);
     }
     const TValueKind kind = ValueKind(Text());
     if (type == etNumeric && kind != vkInteger)
@@ -90,6 +121,16 @@ void TAdvEdit::SetEditType(TAdvEditType type) {
         SetValueAsFloat(0);
     else if (type == etHex && (kind == vkFloat || kind == vkOther))
         SetValueAsInteger(0);
+    ReapplyIfRefused();
+}
+
+void TAdvEdit::SetSigned(bool on) {
+    m_s.isSigned = on;
+    ReapplyIfRefused();
+}
+
+void TAdvEdit::ReapplyIfRefused() {
+    if (!AcceptsValue(Text(), m_s, Separators())) SetText(Text());
 }
 
 void TAdvEdit::SetPrefix(const QString& prefix) {
@@ -139,26 +180,26 @@ void TAdvEdit::SetValueAsFloat(double x) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteFloat(box, x, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
 }
 
 void TAdvEdit::SetValueAsInteger(int32_t n) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteInteger(box, n, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
 }
 
 void TAdvEdit::RegroupThousands() {
     TEditBox box = CurrentBox();
     ::RegroupThousands(box, Settings(), Separators());
-    ApplyBox(box, TFilterResult{}, false);
+    ApplyBox(box, TFilterResult{}, TChange::Program);
 }
 
 void TAdvEdit::SelectValue() {
     TEditBox box = CurrentBox();
     ::SelectValue(box, m_s, m_showURL);
-    ApplyBox(box, TFilterResult{}, false);
+    ApplyBox(box, TFilterResult{}, TChange::Program);
 }
 
 void TAdvEdit::SetModifiedMark(bool on) {
@@ -214,23 +255,63 @@ void TAdvEdit::ReplaceShownText(const QString& text) {
     insert(text.mid(front, text.size() - front - back));
 }
 
-void TAdvEdit::ApplyBox(const TEditBox& box, const TFilterResult& r, bool typed) {
+bool TAdvEdit::ApplyBox(TEditBox box, const TFilterResult& r, TChange change) {
+    const TEditBox before = m_settled;
+    const bool kept = Settle(box, before, Settings(), Separators(), change == TChange::User);
+    if (!kept) box.modified = isModified();
+    m_applying = true;
     if (box.text != QLineEdit::text()) {
-        if (typed) {
-            ReplaceShownText(box.text);
-        } else {
+        if (change == TChange::Program)
             QLineEdit::setText(box.text);
+        else
+            ReplaceShownText(box.text);
+    }
+    if (box.text != before.text) {
+        if (change == TChange::Program) {
+            m_undo.clear();
+            m_redo.clear();
+        } else if (change == TChange::User) {
+            m_undo.push_back(before);
+            if (m_undo.size() > kUndoDepth) m_undo.erase(m_undo.begin());
+            m_redo.clear();
         }
     }
-    const int size = static_cast<int>(QLineEdit::text().size());
-    const int anchor = std::clamp(box.anchor, 0, size);
-    const int caret = std::clamp(box.caret, 0, size);
-    if (anchor != caret)
-        setSelection(anchor, caret - anchor);
+    if (box.anchor != box.caret)
+        setSelection(box.anchor, box.caret - box.anchor);
     else
-        setCursorPosition(caret);
+        setCursorPosition(box.caret);
+    m_settled = box;
+    m_applying = false;
     if (!(box.modified && m_loading)) setModified(box.modified);
-    if (r.modifiedMark) SetModifiedMark(*r.modifiedMark);
+    if (kept && r.modifiedMark) SetModifiedMark(*r.modifiedMark);
+    return kept;
+}
+
+void TAdvEdit::SettleEditor() {
+    if (m_applying) return;
+    const TEditBox now = CurrentBox();
+    if (now.text == m_settled.text && now.caret == m_settled.caret &&
+        now.anchor == m_settled.anchor)
+        return;
+    ApplyBox(now, TFilterResult{}, TChange::User);
+}
+
+void TAdvEdit::StepHistory(std::vector<TEditBox>& from, std::vector<TEditBox>& to) {
+    if (!m_s.canUndo || isReadOnly() || from.empty()) return;
+    TEditBox box = from.back();
+    from.pop_back();
+    to.push_back(m_settled);
+    box.modified = true;
+    ApplyBox(box, TFilterResult{}, TChange::History);
+    SetModifiedMark(true);
+}
+
+void TAdvEdit::Undo() {
+    StepHistory(m_undo, m_redo);
+}
+
+void TAdvEdit::Redo() {
+    StepHistory(m_redo, m_undo);
 }
 
 void TAdvEdit::OnTextChanged() {
@@ -275,7 +356,7 @@ void TAdvEdit::HandleCharacter(QChar c, bool ctrl, bool keypad) {
         return;
     }
     const TFilterResult r = FilterChar(box, c, Settings(), Separators(), ctx);
-    ApplyBox(box, r, true);
+    if (!ApplyBox(box, r, TChange::User)) return;
     if (r.shortcut != 0) RunShortcut(r.shortcut);
     if (r.requestTab) RequestFocusNext();
 }
@@ -292,7 +373,7 @@ void TAdvEdit::RunShortcut(char16_t code) {
         PasteFromClipboard();
         break;
     case AdvChar::Undo:
-        undo();
+        Undo();
         break;
     default:
         break;
@@ -379,17 +460,22 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
 
+    if (nav == TNavKey::Delete) {
+        // Delete, and Ctrl+Delete up to the next word, within the value.
+        DeleteForward(ctrl);
+        return;
+    }
     TEditBox box = CurrentBox();
     TFilterResult r;
     if (!BeforeNavKey(box, nav, shift, Settings(), Separators(), r)) {
-        ApplyBox(box, r, true);
+        ApplyBox(box, r, TChange::User);
         return;
     }
-    ApplyBox(box, r, true);
+    ApplyBox(box, r, TChange::User);
     QLineEdit::keyPressEvent(e);
     box = CurrentBox();
     AfterNavKey(box, nav, Settings(), Separators());
-    ApplyBox(box, TFilterResult{}, true);
+    ApplyBox(box, TFilterResult{}, TChange::User);
 }
 
 void TAdvEdit::inputMethodEvent(QInputMethodEvent* e) {
@@ -412,6 +498,8 @@ QString TAdvEdit::SelectedValuePart() const {
 }
 
 void TAdvEdit::CopyToClipboard() {
+    // A password never leaves the field.
+    if (m_s.editType == etPassword || !hasSelectedText()) return;
     if (OnClipboardCopy) {
         bool allow = true;
         OnClipboardCopy(this, SelectedValuePart(), allow);
@@ -421,12 +509,14 @@ void TAdvEdit::CopyToClipboard() {
 }
 
 void TAdvEdit::CutToClipboard() {
+    if (m_s.editType == etPassword || !hasSelectedText()) return;
     if (OnClipboardCut) {
         bool allow = true;
         OnClipboardCut(this, SelectedValuePart(), allow);
         if (!allow) return;
     }
-    cut();
+    copy();
+    DeleteForward(false);
 }
 
 void TAdvEdit::PasteFromClipboard() {
@@ -441,29 +531,59 @@ void TAdvEdit::PasteFromClipboard() {
     }
     TEditBox box = CurrentBox();
     const TFilterResult r = PasteText(box, clip, Settings(), Separators());
-    ApplyBox(box, r, true);
+    ApplyBox(box, r, TChange::User);
+}
+
+void TAdvEdit::DeleteSelection() {
+    if (hasSelectedText()) DeleteForward(false);
+}
+
+void TAdvEdit::DeleteForward(bool word) {
+    if (isReadOnly()) return;
+    TEditBox box = CurrentBox();
+    if (word && !box.HasSelection()) SelectWordForward(box, m_s);
+    TFilterResult r;
+    if (!BeforeNavKey(box, TNavKey::Delete, false, Settings(), Separators(), r)) return;
+    if (box.HasSelection()) {
+        box.text.remove(box.SelStart(), box.SelLength());
+        box.SetCaret(box.SelStart());
+        box.modified = true;
+    } else if (box.caret < box.text.size()) {
+        box.text.remove(box.caret, 1);
+        box.modified = true;
+    }
+    AfterNavKey(box, TNavKey::Delete, Settings(), Separators());
+    ApplyBox(box, r, TChange::User);
 }
 
 QMenu* TAdvEdit::CreateContextMenu() {
-    QMenu* menu = createStandardContextMenu();
-    // The standard entries carry their shortcut after a tab; that tells cut,
-    // copy and paste apart in any language.
-    const struct {
-        QKeySequence::StandardKey key;
-        void (TAdvEdit::*command)();
-    } routes[] = {{QKeySequence::Cut, &TAdvEdit::CutToClipboard},
-                  {QKeySequence::Copy, &TAdvEdit::CopyToClipboard},
-                  {QKeySequence::Paste, &TAdvEdit::PasteFromClipboard}};
-    for (QAction* action : menu->actions()) {
-        const QString shortcut = action->text().section(QLatin1Char('\t'), 1);
-        if (shortcut.isEmpty()) continue;
-        for (const auto& route : routes) {
-            if (QKeySequence(shortcut, QKeySequence::NativeText) != QKeySequence(route.key))
-                continue;
-            disconnect(action, &QAction::triggered, nullptr, nullptr);
-            connect(action, &QAction::triggered, this, route.command);
-        }
-    }
+    // The editor's entries, each running the control's own command, so that
+    // none of them can leave the value's rules. The texts are the editor's
+    // own, translated as the editor's.
+    auto* menu = new QMenu(this);
+    const bool selected = hasSelectedText();
+    const bool writable = !isReadOnly();
+    const bool secret = m_s.editType == etPassword;
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    auto add = [this, menu](const char* text, QKeySequence::StandardKey key, bool enabled,
+                            void (TAdvEdit::*command)()) {
+        QString label = QLineEdit::tr(text);
+        const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
+        if (!shortcut.isEmpty()) label += QLatin1Char('\t') + shortcut;
+        QAction* action = menu->addAction(label);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, command);
+    };
+    add("&Undo", QKeySequence::Undo, writable && UndoAvailable(), &TAdvEdit::Undo);
+    add("&Redo", QKeySequence::Redo, writable && RedoAvailable(), &TAdvEdit::Redo);
+    menu->addSeparator();
+    add("Cu&t", QKeySequence::Cut, writable && selected && !secret, &TAdvEdit::CutToClipboard);
+    add("&Copy", QKeySequence::Copy, selected && !secret, &TAdvEdit::CopyToClipboard);
+    add("&Paste", QKeySequence::Paste, writable && clip != nullptr && clip->hasText(),
+        &TAdvEdit::PasteFromClipboard);
+    add("Delete", QKeySequence::UnknownKey, writable && selected, &TAdvEdit::DeleteSelection);
+    menu->addSeparator();
+    add("Select All", QKeySequence::SelectAll, !Text().isEmpty(), &TAdvEdit::SelectValue);
     return menu;
 }
 

@@ -84,10 +84,23 @@ void TAdvEdit::resizeEvent(QResizeEvent* e) {
 void TAdvEdit::RestoreText() {
     if (!m_persistence.Enable()) return;
     const QString stored = ReadStoredText(m_persistence, objectName());
-    if (stored != kNoStoredValue) QLineEdit::setText(stored);
+    // A stored text the field would not show itself (another prefix, a value
+    // its type refuses) counts as none.
+    if (stored == kNoStoredValue || !IsShownForm(stored, m_s, Separators())) return;
+    TEditBox box = CurrentBox();
+    box.text = stored;
+    box.SetCaret(static_cast<int>(stored.size() - m_s.suffix.size()));
+    ApplyBox(box, TFilterResult{}, TChange::Program);
 }
 
-void TAdvEdit::StoreText() {
-    if (!m_persistence.Enable()) return;
-    WriteStoredText(m_persistence, objectName(), m_s.prefix + Text() + m_s.suffix);
+bool TAdvEdit::StoreText() {
+    if (!m_persistence.Enable()) return true;
+    const std::optional<QString> failure =
+        WriteStoredText(m_persistence, objectName(), m_s.prefix + Text() + m_s.suffix);
+    if (!failure) return true;
+    if (OnStoreError)
+        OnStoreError(this, *failure);
+    else
+        qWarning("%s", qPrintable(*failure));
+    return false;
 }

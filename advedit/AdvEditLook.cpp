@@ -15,8 +15,12 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
+
+// From the left of the editor's cursor rectangle to the cursor line.
+constexpr int kCursorRectInset = 6;
 
 Qt::Alignment QtAlignment(TEditAlign a) {
     switch (a) {
@@ -29,6 +33,24 @@ Qt::Alignment QtAlignment(TEditAlign a) {
     }
 }
 
+// Relative luminance of a colour, and the contrast ratio of two colours
+// (1 for equal colours, 21 for black on white).
+double Luminance(const QColor& c) {
+    auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+           0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast at which ordinary text reads well.
+constexpr double kLegibleContrast = 4.5;
+
 } // namespace
 
 // ---- focus and colours --------------------------------------------------------------
@@ -36,8 +58,25 @@ Qt::Alignment QtAlignment(TEditAlign a) {
 void TAdvEdit::SetBackground(const QColor& c) {
     QPalette p = palette();
     p.setColor(QPalette::Base, m_transparent ? QColor(Qt::transparent) : c);
+    p.setColor(QPalette::Disabled, QPalette::Text, DisabledFontColor());
     setPalette(p);
     m_shownBackground = c;
+}
+
+QColor TAdvEdit::DisabledFontColor() const {
+    const QPalette& window = this->window()->palette();
+    const QColor grey = window.color(QPalette::Disabled, QPalette::WindowText);
+    const QColor ink = window.color(QPalette::Active, QPalette::WindowText);
+    // A style's grey text can all but vanish on the disabled background:
+    // move it toward the window text until it reads well.
+    QColor shown = grey;
+    for (int step = 1; step <= 20 && Contrast(shown, m_disabledColor) < kLegibleContrast; ++step) {
+        const double t = step / 20.0;
+        shown = QColor::fromRgbF(static_cast<float>(grey.redF() + (ink.redF() - grey.redF()) * t),
+                                 static_cast<float>(grey.greenF() + (ink.greenF() - grey.greenF()) * t),
+                                 static_cast<float>(grey.blueF() + (ink.blueF() - grey.blueF()) * t));
+    }
+    return shown;
 }
 
 QColor TAdvEdit::FontColor() const {
@@ -98,15 +137,26 @@ void TAdvEdit::focusInEvent(QFocusEvent* e) {
     }
     if (m_autoSelect) {
         SelectValue();
-    } else if (m_s.editType == etFloat || m_s.editType == etMoney) {
-        const int d = Text().indexOf(Separators().decimal);
-        setCursorPosition(static_cast<int>(m_s.prefix.size()) + (d >= 0 ? d : 0));
+    } else {
+        // Nothing selected, whatever selection the editor's own focus handling
+        // made.
+        TEditBox box = CurrentBox();
+        const int p = static_cast<int>(m_s.prefix.size());
+        const QString value = Text();
+        if (m_s.editType == etFloat || m_s.editType == etMoney) {
+            const int d = value.indexOf(Separators().decimal);
+            box.SetCaret(p + (d >= 0 ? d : 0));
+        } else if (box.HasSelection()) {
+            box.SetCaret(p + static_cast<int>(value.size()));
+        }
+        ApplyBox(box, TFilterResult{}, TChange::User);
     }
     update();
 }
 
 void TAdvEdit::focusOutEvent(QFocusEvent* e) {
     QLineEdit::focusOutEvent(e);
+    m_mouseSelecting = false;
     if (m_loading) return;
     if (!(m_errorState && m_showError)) {
         SetBackground(m_normalColor);
@@ -119,7 +169,7 @@ void TAdvEdit::focusOutEvent(QFocusEvent* e) {
     }
     TEditBox box = CurrentBox();
     const TFilterResult r = LeaveField(box, Settings(), Separators());
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
     if (OnValueValidate) {
         bool valid = true;
         OnValueValidate(this, Text(), valid);
@@ -222,27 +272,40 @@ bool TAdvEdit::event(QEvent* e) {
             return true;
         }
     }
-    return QLineEdit::event(e);
+    const bool result = QLineEdit::event(e);
+    // Whatever the editor did with the event, the control's rule holds after
+    // it. While a mouse button selects, the release settles the selection.
+    if (!m_mouseSelecting) SettleEditor();
+    return result;
 }
 
 // ---- painting ------------------------------------------------------------------------------
 
 QPoint TAdvEdit::CharPos(int index) const {
+    const QFontMetrics fm(font());
+    const QString shown = displayText();
+    index = std::clamp(index, 0, static_cast<int>(shown.size()));
     QStyleOptionFrame opt;
     initStyleOption(&opt);
     QRect r = style()->subElementRect(QStyle::SE_LineEditContents, &opt, this);
     r = r.marginsRemoved(textMargins());
     r.adjust(2, 1, -2, -1); // the editor's own margins around its text
-    const QFontMetrics fm(font());
-    const QString shown = displayText();
     const int textWidth = fm.horizontalAdvance(shown);
+    const int y = r.y() + (r.height() - fm.height() + 1) / 2;
+    if (textWidth + 1 > r.width()) {
+        // A text wider than the field scrolls: the editor's cursor shows where
+        // it stands, and the character lies its distance from the cursor.
+        const int cursor = cursorPosition();
+        const int cursorX = cursorRect().x() + kCursorRectInset;
+        return QPoint(cursorX + fm.horizontalAdvance(shown.left(index)) -
+                          fm.horizontalAdvance(shown.left(cursor)),
+                      y);
+    }
     int x0 = r.x();
     if (m_editAlign == eaRight)
         x0 = r.x() + r.width() - textWidth;
     else if (m_editAlign == eaCenter)
         x0 = r.x() + (r.width() - textWidth) / 2;
-    const int y = r.y() + (r.height() - fm.height() + 1) / 2;
-    index = std::clamp(index, 0, static_cast<int>(shown.size()));
     return QPoint(x0 + fm.horizontalAdvance(shown.left(index)), y);
 }
 

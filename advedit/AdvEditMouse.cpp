@@ -10,6 +10,9 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
+
+#include <algorithm>
+
 // ---- mouse ------------------------------------------------------------------------------
 
 void TAdvEdit::mousePressEvent(QMouseEvent* e) {
@@ -23,11 +26,13 @@ void TAdvEdit::mousePressEvent(QMouseEvent* e) {
             return;
         }
     }
+    m_mouseSelecting = e->button() == Qt::LeftButton;
     QLineEdit::mousePressEvent(e);
 }
 
 void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
-    if (m_dragPending && hasSelectedText() && m_oleDropSource) {
+    // A password field lets nothing be dragged out of it.
+    if (m_dragPending && hasSelectedText() && m_oleDropSource && m_s.editType != etPassword) {
         m_draggingFromSelf = true;
         const Qt::DropAction result =
             StartDrag(new TSourceDataObject(selectedText()), Qt::CopyAction | Qt::MoveAction);
@@ -38,7 +43,7 @@ void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
             TEditBox box = CurrentBox();
             box.text.remove(box.SelStart(), box.SelLength());
             box.SetCaret(box.SelStart());
-            ApplyBox(box, TFilterResult{}, true);
+            ApplyBox(box, TFilterResult{}, TChange::User);
         }
         SetDropCaret(QPoint(-1, -1));
         m_dragPending = false;
@@ -57,10 +62,11 @@ void TAdvEdit::mouseReleaseEvent(QMouseEvent* e) {
         setCursorPosition(cursorPositionAt(e->position().toPoint()));
     }
     m_pressWithheld = false;
-    QLineEdit::mouseReleaseEvent(e);
+    m_mouseSelecting = false;
+    QLineEdit::mouseReleaseEvent(e); // a middle-button paste goes in here
     TEditBox box = CurrentBox();
     ProtectAffixes(box, m_s);
-    ApplyBox(box, TFilterResult{}, false);
+    ApplyBox(box, TFilterResult{}, TChange::User);
 }
 
 void TAdvEdit::enterEvent(QEnterEvent* e) {
@@ -107,7 +113,8 @@ void TAdvEdit::SetDropCaret(const QPoint& pos) {
 }
 
 void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
-    if (!m_dropTarget) return e->ignore();
+    // A read-only field takes no drops.
+    if (!m_dropTarget || isReadOnly()) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragEnter(e->mimeData(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -117,7 +124,8 @@ void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
-    if (!m_dropTarget) return e->ignore();
+    // A read-only field takes no drops.
+    if (!m_dropTarget || isReadOnly()) return e->ignore();
     const Qt::DropAction effect = m_dropTarget->DragOver(e->position().toPoint(), e->modifiers());
     e->setDropAction(effect);
     if (effect == Qt::IgnoreAction)
@@ -133,7 +141,8 @@ void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
 }
 
 void TAdvEdit::dropEvent(QDropEvent* e) {
-    if (!m_dropTarget) return e->ignore();
+    // A read-only field takes no drops.
+    if (!m_dropTarget || isReadOnly()) return e->ignore();
     m_dropDeclined = false;
     Qt::DropAction effect =
         m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());
@@ -147,27 +156,29 @@ void TAdvEdit::dropEvent(QDropEvent* e) {
         e->accept();
 }
 
-void TAdvEdit::InsertDroppedText(const QPoint& pt, QString text) {
-    const int cr = text.indexOf(QLatin1Char('\r'));
-    if (cr >= 0) text.truncate(cr);
-    const int lf = text.indexOf(QLatin1Char('\n'));
-    if (lf >= 0) text.truncate(lf);
+void TAdvEdit::InsertDroppedText(const QPoint& pt, const QString& text) {
     TEditBox box = CurrentBox();
+    int index = cursorPositionAt(pt);
     if (m_draggingFromSelf) {
-        const int index = cursorPositionAt(pt);
         if (index >= box.SelStart() && index <= box.SelEnd()) {
             m_dropDeclined = true;
             return;
         }
         if (!(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier)) {
+            // A move inside the field: the selection leaves first.
+            if (index > box.SelEnd()) index -= box.SelLength();
             box.text.remove(box.SelStart(), box.SelLength());
             box.SetCaret(box.SelStart());
-            ApplyBox(box, TFilterResult{}, true);
         }
     }
     SetDropCaret(QPoint(-1, -1));
-    setCursorPosition(cursorPositionAt(pt));
-    insert(text);
+    // Dropped text enters on the terms of typing, into the value only. What
+    // does not go in is reported as no drop, so that a moving source keeps it.
+    if (!DropInto(box, index, text, Settings(), Separators()) ||
+        !ApplyBox(box, TFilterResult{}, TChange::User)) {
+        m_dropDeclined = true;
+        return;
+    }
     update();
 }
 
@@ -176,5 +187,9 @@ void TEditDropTarget::DropText(const QPoint& pt, const QString& text) {
 }
 
 void TEditDropTarget::DragMoved(const QPoint& pt, bool&) {
-    m_edit->SetDropCaret(m_edit->CharPos(m_edit->cursorPositionAt(pt)));
+    // The drop caret shows where the text would go: never inside the prefix
+    // or the suffix.
+    const int low = static_cast<int>(m_edit->Prefix().size());
+    const int high = low + static_cast<int>(m_edit->Text().size());
+    m_edit->SetDropCaret(m_edit->CharPos(std::clamp(m_edit->cursorPositionAt(pt), low, high)));
 }
