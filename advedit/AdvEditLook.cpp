@@ -20,7 +20,7 @@
 namespace {
 
 // From the left of the editor's cursor rectangle to the cursor line.
-constexpr int kCursorRectInset = 6;
+constexpr int kCursorRectInset = 5;
 
 Qt::Alignment QtAlignment(TEditAlign a) {
     switch (a) {
