@@ -476,7 +476,9 @@ TFilterResult PasteText(TEditBox& box, const QString& clip, const TAdvSettings& 
     const QString pasted = entering.value_or(clip);
     QString candidate = value;
     candidate.replace(start, length, pasted);
-    const bool taken = entering && !PassesLengthLimit(value, candidate, s, loc);
+    const qsizetype shownAfter = box.text.size() - value.size() + candidate.size();
+    const bool tooLong = shownAfter > s.maxLength && shownAfter > box.text.size();
+    const bool taken = entering && !tooLong && !PassesLengthLimit(value, candidate, s, loc);
 
     switch (taken ? s.editType : etRange) { // etRange: the text stays as it is
     case etString:

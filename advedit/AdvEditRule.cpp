@@ -85,7 +85,7 @@ bool DropInto(TEditBox& box, int index, const QString& text, const TAdvSettings&
               const TAdvLocale& loc) {
     const QString value = BoxValue(box, s);
     const std::optional<QString> entering = EnteringText(text, s, loc);
-    if (!entering) return false;
+    if (!entering || box.text.size() + entering->size() > s.maxLength) return false;
     const int at = std::clamp(index - static_cast<int>(s.prefix.size()), 0,
                               static_cast<int>(value.size()));
     QString candidate = value;
