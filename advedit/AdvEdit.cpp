@@ -1,45 +1,36 @@
+// The formatted edit control: construction, value, the editor model every
+// change goes through, keyboard and clipboard.
 #include "AdvEdit.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
-#include <QDrag>
-#include <QDragEnterEvent>
-#include <QDragLeaveEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
-#include <QFocusEvent>
-#include <QFontMetrics>
-#include <QHelpEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
-#include <QStyle>
-#include <QStyleOptionFrame>
-#include <QToolTip>
-#include <QUrl>
+
+#include <QProxyStyle>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
-Qt::Alignment QtAlignment(TEditAlign a) {
-    switch (a) {
-    case eaRight:
-        return Qt::AlignRight | Qt::AlignVCenter;
-    case eaCenter:
-        return Qt::AlignHCenter | Qt::AlignVCenter;
-    default:
-        return Qt::AlignLeft | Qt::AlignVCenter;
+// How many changes the undo history keeps.
+constexpr std::size_t kUndoDepth = 100;
+
+// A password field shows one asterisk per character, whatever the style's
+// own mask character is.
+class TAsteriskStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* ret) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        return QProxyStyle::styleHint(hint, option, widget, ret);
     }
-}
+};
 
 } // namespace
 
@@ -54,7 +45,10 @@ TAdvEdit::TAdvEdit(QWidget* parent) : QLineEdit(parent) {
     m_modifiedColor = app.color(QPalette::Active, QPalette::Highlight);
     SetBackground(m_color);
     SetFontColor(m_normalFontColor);
-    setAlignment(QtAlignment(m_editAlign));
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The editor itself never cuts a text: the control's own limit stops the
+    // user's input and leaves the program's writes whole.
+    QLineEdit::setMaxLength(std::numeric_limits<int>::max());
     m_labelFont = QApplication::font();
     // Drops are taken only through the field's own drop target, which is off
     // until OleDropTarget is set.
@@ -87,7 +81,7 @@ void TAdvEdit::Loaded() {
 
 TAdvSettings TAdvEdit::Settings() const {
     TAdvSettings s = m_s;
-    s.maxLength = maxLength();
+    s.maxLength = m_maxLength;
     return s;
 }
 
@@ -101,7 +95,7 @@ void TAdvEdit::SetText(const QString& value) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteText(box, value, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
     if (m_showURL) SetUrlLook(LooksLikeUrl(Text()));
 }
 
@@ -109,10 +103,16 @@ void TAdvEdit::SetEditType(TAdvEditType type) {
     if (type == m_s.editType) return;
     m_s.editType = type;
     if (type == etPassword) {
+        if (m_passwordStyle == nullptr) {
+            m_passwordStyle = new TAsteriskStyle;
+            m_passwordStyle->setParent(this);
+        }
+        setStyle(m_passwordStyle);
         setEchoMode(QLineEdit::Password);
         m_s.canUndo = false;
     } else {
         setEchoMode(QLineEdit::Normal);
+        setStyle(nullptr);
     }
     const TValueKind kind = ValueKind(Text());
     if (type == etNumeric && kind != vkInteger)
@@ -121,6 +121,16 @@ void TAdvEdit::SetEditType(TAdvEditType type) {
         SetValueAsFloat(0);
     else if (type == etHex && (kind == vkFloat || kind == vkOther))
         SetValueAsInteger(0);
+    ReapplyIfRefused();
+}
+
+void TAdvEdit::SetSigned(bool on) {
+    m_s.isSigned = on;
+    ReapplyIfRefused();
+}
+
+void TAdvEdit::ReapplyIfRefused() {
+    if (!AcceptsValue(Text(), m_s, Separators())) SetText(Text());
 }
 
 void TAdvEdit::SetPrefix(const QString& prefix) {
@@ -170,26 +180,26 @@ void TAdvEdit::SetValueAsFloat(double x) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteFloat(box, x, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
 }
 
 void TAdvEdit::SetValueAsInteger(int32_t n) {
     TEditBox box = CurrentBox();
     TFilterResult r;
     WriteInteger(box, n, Settings(), Separators(), r);
-    ApplyBox(box, r, false);
+    ApplyBox(box, r, TChange::Program);
 }
 
 void TAdvEdit::RegroupThousands() {
     TEditBox box = CurrentBox();
     ::RegroupThousands(box, Settings(), Separators());
-    ApplyBox(box, TFilterResult{}, false);
+    ApplyBox(box, TFilterResult{}, TChange::Program);
 }
 
 void TAdvEdit::SelectValue() {
     TEditBox box = CurrentBox();
     ::SelectValue(box, m_s, m_showURL);
-    ApplyBox(box, TFilterResult{}, false);
+    ApplyBox(box, TFilterResult{}, TChange::Program);
 }
 
 void TAdvEdit::SetModifiedMark(bool on) {
@@ -245,23 +255,63 @@ void TAdvEdit::ReplaceShownText(const QString& text) {
     insert(text.mid(front, text.size() - front - back));
 }
 
-void TAdvEdit::ApplyBox(const TEditBox& box, const TFilterResult& r, bool typed) {
+bool TAdvEdit::ApplyBox(TEditBox box, const TFilterResult& r, TChange change) {
+    const TEditBox before = m_settled;
+    const bool kept = Settle(box, before, Settings(), Separators(), change == TChange::User);
+    if (!kept) box.modified = isModified();
+    m_applying = true;
     if (box.text != QLineEdit::text()) {
-        if (typed) {
-            ReplaceShownText(box.text);
-        } else {
+        if (change == TChange::Program)
             QLineEdit::setText(box.text);
+        else
+            ReplaceShownText(box.text);
+    }
+    if (box.text != before.text) {
+        if (change == TChange::Program) {
+            m_undo.clear();
+            m_redo.clear();
+        } else if (change == TChange::User) {
+            m_undo.push_back(before);
+            if (m_undo.size() > kUndoDepth) m_undo.erase(m_undo.begin());
+            m_redo.clear();
         }
     }
-    const int size = static_cast<int>(QLineEdit::text().size());
-    const int anchor = std::clamp(box.anchor, 0, size);
-    const int caret = std::clamp(box.caret, 0, size);
-    if (anchor != caret)
-        setSelection(anchor, caret - anchor);
+    if (box.anchor != box.caret)
+        setSelection(box.anchor, box.caret - box.anchor);
     else
-        setCursorPosition(caret);
+        setCursorPosition(box.caret);
+    m_settled = box;
+    m_applying = false;
     if (!(box.modified && m_loading)) setModified(box.modified);
-    if (r.modifiedMark) SetModifiedMark(*r.modifiedMark);
+    if (kept && r.modifiedMark) SetModifiedMark(*r.modifiedMark);
+    return kept;
+}
+
+void TAdvEdit::SettleEditor() {
+    if (m_applying) return;
+    const TEditBox now = CurrentBox();
+    if (now.text == m_settled.text && now.caret == m_settled.caret &&
+        now.anchor == m_settled.anchor)
+        return;
+    ApplyBox(now, TFilterResult{}, TChange::User);
+}
+
+void TAdvEdit::StepHistory(std::vector<TEditBox>& from, std::vector<TEditBox>& to) {
+    if (!m_s.canUndo || isReadOnly() || from.empty()) return;
+    TEditBox box = from.back();
+    from.pop_back();
+    to.push_back(m_settled);
+    box.modified = true;
+    ApplyBox(box, TFilterResult{}, TChange::History);
+    SetModifiedMark(true);
+}
+
+void TAdvEdit::Undo() {
+    StepHistory(m_undo, m_redo);
+}
+
+void TAdvEdit::Redo() {
+    StepHistory(m_redo, m_undo);
 }
 
 void TAdvEdit::OnTextChanged() {
@@ -306,7 +356,7 @@ void TAdvEdit::HandleCharacter(QChar c, bool ctrl, bool keypad) {
         return;
     }
     const TFilterResult r = FilterChar(box, c, Settings(), Separators(), ctx);
-    ApplyBox(box, r, true);
+    if (!ApplyBox(box, r, TChange::User)) return;
     if (r.shortcut != 0) RunShortcut(r.shortcut);
     if (r.requestTab) RequestFocusNext();
 }
@@ -323,7 +373,7 @@ void TAdvEdit::RunShortcut(char16_t code) {
         PasteFromClipboard();
         break;
     case AdvChar::Undo:
-        undo();
+        Undo();
         break;
     default:
         break;
@@ -410,17 +460,22 @@ void TAdvEdit::keyPressEvent(QKeyEvent* e) {
         return;
     }
 
+    if (nav == TNavKey::Delete) {
+        // Delete, and Ctrl+Delete up to the next word, within the value.
+        DeleteForward(ctrl);
+        return;
+    }
     TEditBox box = CurrentBox();
     TFilterResult r;
     if (!BeforeNavKey(box, nav, shift, Settings(), Separators(), r)) {
-        ApplyBox(box, r, true);
+        ApplyBox(box, r, TChange::User);
         return;
     }
-    ApplyBox(box, r, true);
+    ApplyBox(box, r, TChange::User);
     QLineEdit::keyPressEvent(e);
     box = CurrentBox();
     AfterNavKey(box, nav, Settings(), Separators());
-    ApplyBox(box, TFilterResult{}, true);
+    ApplyBox(box, TFilterResult{}, TChange::User);
 }
 
 void TAdvEdit::inputMethodEvent(QInputMethodEvent* e) {
@@ -443,6 +498,8 @@ QString TAdvEdit::SelectedValuePart() const {
 }
 
 void TAdvEdit::CopyToClipboard() {
+    // A password never leaves the field.
+    if (m_s.editType == etPassword || !hasSelectedText()) return;
     if (OnClipboardCopy) {
         bool allow = true;
         OnClipboardCopy(this, SelectedValuePart(), allow);
@@ -452,12 +509,14 @@ void TAdvEdit::CopyToClipboard() {
 }
 
 void TAdvEdit::CutToClipboard() {
+    if (m_s.editType == etPassword || !hasSelectedText()) return;
     if (OnClipboardCut) {
         bool allow = true;
         OnClipboardCut(this, SelectedValuePart(), allow);
         if (!allow) return;
     }
-    cut();
+    copy();
+    DeleteForward(false);
 }
 
 void TAdvEdit::PasteFromClipboard() {
@@ -472,29 +531,59 @@ void TAdvEdit::PasteFromClipboard() {
     }
     TEditBox box = CurrentBox();
     const TFilterResult r = PasteText(box, clip, Settings(), Separators());
-    ApplyBox(box, r, true);
+    ApplyBox(box, r, TChange::User);
+}
+
+void TAdvEdit::DeleteSelection() {
+    if (hasSelectedText()) DeleteForward(false);
+}
+
+void TAdvEdit::DeleteForward(bool word) {
+    if (isReadOnly()) return;
+    TEditBox box = CurrentBox();
+    if (word && !box.HasSelection()) SelectWordForward(box, m_s);
+    TFilterResult r;
+    if (!BeforeNavKey(box, TNavKey::Delete, false, Settings(), Separators(), r)) return;
+    if (box.HasSelection()) {
+        box.text.remove(box.SelStart(), box.SelLength());
+        box.SetCaret(box.SelStart());
+        box.modified = true;
+    } else if (box.caret < box.text.size()) {
+        box.text.remove(box.caret, 1);
+        box.modified = true;
+    }
+    AfterNavKey(box, TNavKey::Delete, Settings(), Separators());
+    ApplyBox(box, r, TChange::User);
 }
 
 QMenu* TAdvEdit::CreateContextMenu() {
-    QMenu* menu = createStandardContextMenu();
-    // The standard entries carry their shortcut after a tab; that tells cut,
-    // copy and paste apart in any language.
-    const struct {
-        QKeySequence::StandardKey key;
-        void (TAdvEdit::*command)();
-    } routes[] = {{QKeySequence::Cut, &TAdvEdit::CutToClipboard},
-                  {QKeySequence::Copy, &TAdvEdit::CopyToClipboard},
-                  {QKeySequence::Paste, &TAdvEdit::PasteFromClipboard}};
-    for (QAction* action : menu->actions()) {
-        const QString shortcut = action->text().section(QLatin1Char('\t'), 1);
-        if (shortcut.isEmpty()) continue;
-        for (const auto& route : routes) {
-            if (QKeySequence(shortcut, QKeySequence::NativeText) != QKeySequence(route.key))
-                continue;
-            disconnect(action, &QAction::triggered, nullptr, nullptr);
-            connect(action, &QAction::triggered, this, route.command);
-        }
-    }
+    // The editor's entries, each running the control's own command, so that
+    // none of them can leave the value's rules. The texts are the editor's
+    // own, translated as the editor's.
+    auto* menu = new QMenu(this);
+    const bool selected = hasSelectedText();
+    const bool writable = !isReadOnly();
+    const bool secret = m_s.editType == etPassword;
+    const QMimeData* clip = QApplication::clipboard()->mimeData();
+    auto add = [this, menu](const char* text, QKeySequence::StandardKey key, bool enabled,
+                            void (TAdvEdit::*command)()) {
+        QString label = QLineEdit::tr(text);
+        const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
+        if (!shortcut.isEmpty()) label += QLatin1Char('\t') + shortcut;
+        QAction* action = menu->addAction(label);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, command);
+    };
+    add("&Undo", QKeySequence::Undo, writable && UndoAvailable(), &TAdvEdit::Undo);
+    add("&Redo", QKeySequence::Redo, writable && RedoAvailable(), &TAdvEdit::Redo);
+    menu->addSeparator();
+    add("Cu&t", QKeySequence::Cut, writable && selected && !secret, &TAdvEdit::CutToClipboard);
+    add("&Copy", QKeySequence::Copy, selected && !secret, &TAdvEdit::CopyToClipboard);
+    add("&Paste", QKeySequence::Paste, writable && clip != nullptr && clip->hasText(),
+        &TAdvEdit::PasteFromClipboard);
+    add("Delete", QKeySequence::UnknownKey, writable && selected, &TAdvEdit::DeleteSelection);
+    menu->addSeparator();
+    add("Select All", QKeySequence::SelectAll, !Text().isEmpty(), &TAdvEdit::SelectValue);
     return menu;
 }
 
@@ -502,558 +591,4 @@ void TAdvEdit::contextMenuEvent(QContextMenuEvent* e) {
     QMenu* menu = CreateContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(e->globalPos());
-}
-
-// ---- focus and colours --------------------------------------------------------------
-
-void TAdvEdit::SetBackground(const QColor& c) {
-    QPalette p = palette();
-    p.setColor(QPalette::Base, m_transparent ? QColor(Qt::transparent) : c);
-    setPalette(p);
-    m_shownBackground = c;
-}
-
-QColor TAdvEdit::FontColor() const {
-    return palette().color(QPalette::Active, QPalette::Text);
-}
-
-void TAdvEdit::SetFontColor(const QColor& color) {
-    QPalette p = palette();
-    p.setColor(QPalette::Active, QPalette::Text, color);
-    p.setColor(QPalette::Inactive, QPalette::Text, color);
-    setPalette(p);
-}
-
-void TAdvEdit::SetColor(const QColor& color) {
-    m_color = color;
-    m_normalColor = color;
-    SetBackground(color);
-}
-
-void TAdvEdit::SetDisabledColor(const QColor& c) {
-    m_disabledColor = c;
-    if (!isEnabled() && !m_loading) SetBackground(c);
-    update();
-}
-
-void TAdvEdit::SetTransparent(bool on) {
-    if (on == m_transparent) return;
-    m_transparent = on;
-    SetBackground(m_shownBackground);
-    update();
-}
-
-void TAdvEdit::focusInEvent(QFocusEvent* e) {
-    QLineEdit::focusInEvent(e);
-    if (m_loading) return;
-    m_entryText = Text();
-    if (!(m_errorState && m_showError)) {
-        SetBackground(m_focusColor);
-        // A font colour set by the program while unfocused becomes the normal
-        // one; the colour of the modified mark never does.
-        const QColor current = FontColor();
-        if (current != m_normalFontColor &&
-            !(m_showModified && isModified() && current == m_modifiedColor))
-            m_normalFontColor = current;
-        if (!(m_urlLook && m_showURL)) SetFontColor(m_focusFontColor);
-    }
-    if (m_focusLabel && m_label) {
-        QFont f = m_label->font();
-        f.setBold(true);
-        m_label->setFont(f);
-    }
-    if (m_focusWidthInc > 0 && !m_alignSwitching) resize(width() + m_focusWidthInc, height());
-    if (m_focusAlign != m_editAlign && m_focusAlign != eaDefault) {
-        m_savedAlign = m_editAlign;
-        m_alignSwitching = true;
-        SetEditAlign(m_focusAlign);
-        m_alignSwitching = false;
-    }
-    if (m_autoSelect) {
-        SelectValue();
-    } else if (m_s.editType == etFloat || m_s.editType == etMoney) {
-        const int d = Text().indexOf(Separators().decimal);
-        setCursorPosition(static_cast<int>(m_s.prefix.size()) + (d >= 0 ? d : 0));
-    }
-    update();
-}
-
-void TAdvEdit::focusOutEvent(QFocusEvent* e) {
-    QLineEdit::focusOutEvent(e);
-    if (m_loading) return;
-    if (!(m_errorState && m_showError)) {
-        SetBackground(m_normalColor);
-        if (!(m_urlLook && m_showURL)) SetFontColor(m_normalFontColor);
-    }
-    if (m_focusLabel && m_label) {
-        QFont f = m_label->font();
-        f.setBold(false);
-        m_label->setFont(f);
-    }
-    TEditBox box = CurrentBox();
-    const TFilterResult r = LeaveField(box, Settings(), Separators());
-    ApplyBox(box, r, false);
-    if (OnValueValidate) {
-        bool valid = true;
-        OnValueValidate(this, Text(), valid);
-    }
-    if (!m_alignSwitching) {
-        if (m_focusWidthInc > 0) resize(width() - m_focusWidthInc, height());
-        if (m_savedAlign != m_editAlign && m_focusAlign != eaDefault) SetEditAlign(m_savedAlign);
-    }
-    update();
-}
-
-void TAdvEdit::changeEvent(QEvent* e) {
-    QLineEdit::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange && !m_loading) {
-        SetBackground(isEnabled() ? m_normalColor : m_disabledColor);
-        if (m_label && !m_labelAlwaysEnabled) m_label->setEnabled(isEnabled());
-    }
-    if (e->type() == QEvent::FontChange) ApplyTextRect();
-}
-
-void TAdvEdit::SetEditAlign(TEditAlign a) {
-    if (a == m_editAlign) return;
-    StoreText();
-    m_editAlign = a;
-    setAlignment(QtAlignment(a));
-}
-
-QColor TAdvEdit::ParentColor() const {
-    const QWidget* parent = parentWidget();
-    if (parent == nullptr) return QApplication::palette().color(QPalette::Window);
-    return parent->palette().color(parent->backgroundRole());
-}
-
-void TAdvEdit::ApplyTextRect() {
-    if (m_flat)
-        setTextMargins(0, 2, 0, 2);
-    else
-        setTextMargins(0, 0, 0, 0);
-}
-
-void TAdvEdit::SetFlat(bool on) {
-    if (m_loading) {
-        m_flat = on;
-        return;
-    }
-    if (on == m_flat) return;
-    m_flat = on;
-    if (on) {
-        m_preFlatColor = m_color;
-        if (m_flatParentColor) {
-            SetColor(ParentColor());
-            m_focusColor = m_color;
-        }
-        setFrame(false);
-    } else {
-        SetColor(m_preFlatColor);
-        setFrame(m_savedFrame);
-    }
-    ApplyTextRect();
-    update();
-}
-
-// ---- link look ------------------------------------------------------------------------
-
-void TAdvEdit::SetUrlLook(bool on) {
-    m_urlLook = on;
-    QFont f = font();
-    f.setUnderline(on);
-    setFont(f);
-    SetFontColor(on ? m_urlColor : m_normalFontColor);
-    if (on)
-        setCursor(Qt::PointingHandCursor);
-    else
-        setCursor(Qt::IBeamCursor);
-    update();
-}
-
-void TAdvEdit::UpdateUrlLook() {
-    if (!m_showURL) return;
-    const bool link = LooksLikeUrl(Text());
-    if (link != m_urlLook) SetUrlLook(link);
-}
-
-void TAdvEdit::OpenUrl() {
-    const QString value = Text();
-    QUrl url;
-    if (value.contains(QLatin1String("://")) ||
-        value.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-        url = QUrl(value);
-    else
-        url = QUrl(QStringLiteral("mailto:") + value);
-    QDesktopServices::openUrl(url);
-}
-
-// ---- mouse ------------------------------------------------------------------------------
-
-void TAdvEdit::mousePressEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton && m_urlLook && hasFocus() && m_showURL) OpenUrl();
-    if (e->button() == Qt::LeftButton && hasFocus() && hasSelectedText()) {
-        // A press inside the selection may start a drag; the selection stays.
-        const int index = cursorPositionAt(e->position().toPoint());
-        if (index >= selectionStart() && index <= selectionEnd()) {
-            m_dragPending = true;
-            m_pressWithheld = true;
-            return;
-        }
-    }
-    QLineEdit::mousePressEvent(e);
-}
-
-void TAdvEdit::mouseMoveEvent(QMouseEvent* e) {
-    if (m_dragPending && hasSelectedText() && m_oleDropSource) {
-        m_draggingFromSelf = true;
-        const Qt::DropAction result =
-            StartDrag(new TSourceDataObject(selectedText()), Qt::CopyAction | Qt::MoveAction);
-        m_draggingFromSelf = false;
-        const bool ctrl = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
-        if (!ctrl && result != Qt::IgnoreAction && hasSelectedText()) {
-            // The text has moved away.
-            TEditBox box = CurrentBox();
-            box.text.remove(box.SelStart(), box.SelLength());
-            box.SetCaret(box.SelStart());
-            ApplyBox(box, TFilterResult{}, true);
-        }
-        SetDropCaret(QPoint(-1, -1));
-        m_dragPending = false;
-        return;
-    }
-    // Any move ends the wait for a drag. The editor never saw the press, so
-    // the moves of this click do not select either.
-    m_dragPending = false;
-    if (m_pressWithheld) return;
-    QLineEdit::mouseMoveEvent(e);
-}
-
-void TAdvEdit::mouseReleaseEvent(QMouseEvent* e) {
-    if (m_dragPending) {
-        m_dragPending = false;
-        setCursorPosition(cursorPositionAt(e->position().toPoint()));
-    }
-    m_pressWithheld = false;
-    QLineEdit::mouseReleaseEvent(e);
-    TEditBox box = CurrentBox();
-    ProtectAffixes(box, m_s);
-    ApplyBox(box, TFilterResult{}, false);
-}
-
-void TAdvEdit::enterEvent(QEnterEvent* e) {
-    QLineEdit::enterEvent(e);
-    if (m_autoFocus) setFocus(Qt::MouseFocusReason);
-    if (isEnabled() && !m_mouseInside) {
-        m_mouseInside = true;
-        if (m_focusBorder) update();
-    }
-}
-
-void TAdvEdit::leaveEvent(QEvent* e) {
-    QLineEdit::leaveEvent(e);
-    if (isEnabled() && m_mouseInside) {
-        m_mouseInside = false;
-        if (m_focusBorder) update();
-    }
-}
-
-bool TAdvEdit::event(QEvent* e) {
-    if (e->type() == QEvent::ToolTip && m_hintShowLargeText) {
-        const QString value = Text();
-        if (fontMetrics().horizontalAdvance(value) > width()) {
-            QToolTip::showText(mapToGlobal(QPoint(0, 0)), value, this);
-            return true;
-        }
-    }
-    return QLineEdit::event(e);
-}
-
-// ---- painting ------------------------------------------------------------------------------
-
-QPoint TAdvEdit::CharPos(int index) const {
-    QStyleOptionFrame opt;
-    initStyleOption(&opt);
-    QRect r = style()->subElementRect(QStyle::SE_LineEditContents, &opt, this);
-    r = r.marginsRemoved(textMargins());
-    r.adjust(2, 1, -2, -1); // the editor's own margins around its text
-    const QFontMetrics fm(font());
-    const QString shown = displayText();
-    const int textWidth = fm.horizontalAdvance(shown);
-    int x0 = r.x();
-    if (m_editAlign == eaRight)
-        x0 = r.x() + r.width() - textWidth;
-    else if (m_editAlign == eaCenter)
-        x0 = r.x() + (r.width() - textWidth) / 2;
-    const int y = r.y() + (r.height() - fm.height() + 1) / 2;
-    index = std::clamp(index, 0, static_cast<int>(shown.size()));
-    return QPoint(x0 + fm.horizontalAdvance(shown.left(index)), y);
-}
-
-void TAdvEdit::DrawFocusBorder(QPainter& p, bool hot) const {
-    const QRect r = rect();
-    p.save();
-    p.setBrush(Qt::NoBrush);
-    if (hot) {
-        const QPalette& pal = palette();
-        p.setPen(pal.color(QPalette::Dark));
-        p.drawLine(r.left(), r.top(), r.right(), r.top());
-        p.drawLine(r.left(), r.top(), r.left(), r.bottom());
-        p.setPen(pal.color(QPalette::Light));
-        p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
-        p.drawLine(r.right(), r.top(), r.right(), r.bottom());
-        p.setPen(pal.color(QPalette::Button));
-        p.drawRect(r.adjusted(1, 1, -2, -2));
-    } else {
-        p.setPen(ParentColor());
-        p.drawRect(r.adjusted(0, 0, -1, -1));
-        p.drawRect(r.adjusted(1, 1, -2, -2));
-    }
-    p.restore();
-}
-
-void TAdvEdit::DrawErrorMarker(QPainter& p) const {
-    const int valueLength = static_cast<int>(Text().size());
-    const int shownLength = static_cast<int>(displayText().size());
-    QPoint p1 = m_errorMarkerPos >= valueLength ? CharPos(shownLength) + QPoint(4, 0)
-                                                : CharPos(m_errorMarkerPos);
-    QPoint p2 = CharPos(m_errorMarkerPos + m_errorMarkerLen - 1);
-    if (m_errorMarkerPos + m_errorMarkerLen >= valueLength)
-        p2 = QPoint(CharPos(std::max(shownLength - 1, 0)).x() + 4, p1.y());
-    const int h = QFontMetrics(font()).boundingRect(QStringLiteral("gh")).height() - 1;
-    QPainterPath path;
-    int x = p1.x();
-    int d = 3;
-    path.moveTo(x, p1.y() + h + 3);
-    while (x <= p2.x()) {
-        d = d == 3 ? 0 : 3;
-        path.lineTo(x + 3, p2.y() + h + d);
-        x += 3;
-    }
-    d = d == 3 ? 0 : 3;
-    path.lineTo(x + 3, p2.y() + h + d);
-    p.save();
-    p.setPen(QPen(QColor(255, 0, 0), 2));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(path);
-    p.restore();
-}
-
-void TAdvEdit::paintEvent(QPaintEvent* e) {
-    QLineEdit::paintEvent(e);
-    QPainter p(this);
-    const bool hot = m_focusBorder && (m_mouseInside || hasFocus());
-    if (m_flat) {
-        if (m_focusBorder) {
-            DrawFocusBorder(p, hot);
-        } else {
-            const int w = width(), h = height();
-            p.setPen(QPen(m_flatLineColor, 1));
-            if (m_softBorder)
-                p.drawRect(0, 0, w - 1, h - 1);
-            else
-                p.drawLine(0, h - 1, w, h - 1);
-        }
-    } else if (hot) {
-        DrawFocusBorder(p, true);
-    }
-    if (!hasFocus() && !m_emptyText.isEmpty() && Text().isEmpty()) {
-        p.setFont(QApplication::font());
-        p.setPen(QColor(128, 128, 128));
-        p.drawText(QRect(2, 2, width() - 2, height() - 2), Qt::AlignLeft | Qt::AlignTop,
-                   m_emptyText);
-    }
-    if (!hasFocus() && m_errorMarkerLen > 0) DrawErrorMarker(p);
-    if (m_dropCaret.x() >= 0) {
-        p.setPen(QPen(FontColor(), 1));
-        p.drawLine(m_dropCaret.x(), m_dropCaret.y(), m_dropCaret.x(),
-                   m_dropCaret.y() + fontMetrics().height() - 1);
-    }
-}
-
-// ---- attached label ----------------------------------------------------------------------
-
-QString TAdvEdit::LabelCaption() const {
-    return m_label ? m_label->text() : QString();
-}
-
-void TAdvEdit::SetLabelCaption(const QString& caption) {
-    if (!m_label) {
-        m_label = new QLabel(parentWidget());
-        m_label->setBuddy(this);
-        m_label->setFont(m_labelFont);
-        m_label->setEnabled(isEnabled() || m_labelAlwaysEnabled);
-    }
-    m_label->setText(caption);
-    m_label->adjustSize();
-    PlaceLabel();
-}
-
-void TAdvEdit::SetLabelPosition(TLabelPosition p) {
-    m_labelPosition = p;
-    PlaceLabel();
-}
-
-void TAdvEdit::SetLabelMargin(int px) {
-    m_labelMargin = px;
-    PlaceLabel();
-}
-
-void TAdvEdit::SetLabelFont(const QFont& f) {
-    m_labelFont = f;
-    if (m_label) {
-        m_label->setFont(f);
-        m_label->adjustSize();
-    }
-    PlaceLabel();
-}
-
-void TAdvEdit::SetLabelTransparent(bool on) {
-    m_labelTransparent = on;
-    PlaceLabel();
-}
-
-void TAdvEdit::SetLabelAlwaysEnabled(bool on) {
-    m_labelAlwaysEnabled = on;
-    if (on && m_label) m_label->setEnabled(true);
-    update();
-}
-
-void TAdvEdit::PlaceLabel() {
-    if (!m_label) return;
-    m_label->setAutoFillBackground(!m_labelTransparent);
-    QFont f = m_labelFont;
-    if (m_focusLabel && hasFocus()) f.setBold(true);
-    m_label->setFont(f);
-    m_label->adjustSize();
-    const int captionWidth = m_label->fontMetrics().horizontalAdvance(m_label->text());
-    m_label->move(
-        LabelTopLeft(m_labelPosition, geometry(), m_label->size(), captionWidth, m_labelMargin));
-    m_label->setVisible(isVisibleTo(parentWidget()) || (parentWidget() == nullptr && isVisible()));
-}
-
-void TAdvEdit::setVisible(bool visible) {
-    QLineEdit::setVisible(visible);
-    if (m_label) m_label->setVisible(visible);
-}
-
-void TAdvEdit::moveEvent(QMoveEvent* e) {
-    QLineEdit::moveEvent(e);
-    PlaceLabel();
-}
-
-void TAdvEdit::resizeEvent(QResizeEvent* e) {
-    QLineEdit::resizeEvent(e);
-    PlaceLabel();
-}
-
-// ---- persistence -------------------------------------------------------------------------
-
-void TAdvEdit::RestoreText() {
-    if (!m_persistence.Enable()) return;
-    const QString stored = ReadStoredText(m_persistence, objectName());
-    if (stored != kNoStoredValue) QLineEdit::setText(stored);
-}
-
-void TAdvEdit::StoreText() {
-    if (!m_persistence.Enable()) return;
-    WriteStoredText(m_persistence, objectName(), m_s.prefix + Text() + m_s.suffix);
-}
-
-// ---- drag and drop -----------------------------------------------------------------------
-
-void TAdvEdit::SetOleDropTarget(bool on) {
-    if (on == OleDropTarget()) return;
-    if (on)
-        m_dropTarget = std::make_unique<TEditDropTarget>(this);
-    else
-        m_dropTarget.reset();
-    setAcceptDrops(on);
-}
-
-Qt::DropAction TAdvEdit::StartDrag(QMimeData* data, Qt::DropActions allowed) {
-    auto* drag = new QDrag(this);
-    drag->setMimeData(data);
-    TAEDropSource source;
-    connect(drag, &QDrag::actionChanged, this, [&source](Qt::DropAction a) { source.Feedback(a); });
-    const Qt::DropAction result = drag->exec(allowed, Qt::MoveAction);
-    return source.Finish(result);
-}
-
-void TAdvEdit::SetDropCaret(const QPoint& pos) {
-    if (pos == m_dropCaret) return;
-    m_dropCaret = pos;
-    update();
-}
-
-void TAdvEdit::dragEnterEvent(QDragEnterEvent* e) {
-    if (!m_dropTarget) return e->ignore();
-    const Qt::DropAction effect = m_dropTarget->DragEnter(e->mimeData(), e->modifiers());
-    e->setDropAction(effect);
-    if (effect == Qt::IgnoreAction)
-        e->ignore();
-    else
-        e->accept();
-}
-
-void TAdvEdit::dragMoveEvent(QDragMoveEvent* e) {
-    if (!m_dropTarget) return e->ignore();
-    const Qt::DropAction effect = m_dropTarget->DragOver(e->position().toPoint(), e->modifiers());
-    e->setDropAction(effect);
-    if (effect == Qt::IgnoreAction)
-        e->ignore();
-    else
-        e->accept();
-}
-
-void TAdvEdit::dragLeaveEvent(QDragLeaveEvent* e) {
-    if (!m_dropTarget) return e->ignore();
-    m_dropTarget->DragLeave();
-    SetDropCaret(QPoint(-1, -1));
-}
-
-void TAdvEdit::dropEvent(QDropEvent* e) {
-    if (!m_dropTarget) return e->ignore();
-    m_dropDeclined = false;
-    Qt::DropAction effect =
-        m_dropTarget->Drop(e->position().toPoint(), e->mimeData(), e->modifiers());
-    // Text dropped back onto its own selection stays where it is; reporting a
-    // move would make the drag source delete it.
-    if (m_dropDeclined) effect = Qt::IgnoreAction;
-    e->setDropAction(effect);
-    if (effect == Qt::IgnoreAction)
-        e->ignore();
-    else
-        e->accept();
-}
-
-void TAdvEdit::InsertDroppedText(const QPoint& pt, QString text) {
-    const int cr = text.indexOf(QLatin1Char('\r'));
-    if (cr >= 0) text.truncate(cr);
-    const int lf = text.indexOf(QLatin1Char('\n'));
-    if (lf >= 0) text.truncate(lf);
-    TEditBox box = CurrentBox();
-    if (m_draggingFromSelf) {
-        const int index = cursorPositionAt(pt);
-        if (index >= box.SelStart() && index <= box.SelEnd()) {
-            m_dropDeclined = true;
-            return;
-        }
-        if (!(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier)) {
-            box.text.remove(box.SelStart(), box.SelLength());
-            box.SetCaret(box.SelStart());
-            ApplyBox(box, TFilterResult{}, true);
-        }
-    }
-    SetDropCaret(QPoint(-1, -1));
-    setCursorPosition(cursorPositionAt(pt));
-    insert(text);
-    update();
-}
-
-void TEditDropTarget::DropText(const QPoint& pt, const QString& text) {
-    m_edit->InsertDroppedText(pt, text);
-}
-
-void TEditDropTarget::DragMoved(const QPoint& pt, bool&) {
-    m_edit->SetDropCaret(m_edit->CharPos(m_edit->cursorPositionAt(pt)));
 }

@@ -8,6 +8,7 @@
 #include "AdvEdDD.h"
 #include "AdvEditFilter.h"
 #include "AdvEditLabel.h"
+#include "AdvEditRule.h"
 #include "AdvEditStore.h"
 #include "AdvEditValue.h"
 
@@ -20,8 +21,10 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QMenu;
+class QProxyStyle;
 class TAdvEdit;
 
 // The drop target of one field: the drop caret follows the mouse, and
@@ -77,7 +80,7 @@ public:
     int Precision() const { return m_s.precision; }
     void SetPrecision(int precision);
     bool Signed() const { return m_s.isSigned; }
-    void SetSigned(bool on) { m_s.isSigned = on; }
+    void SetSigned(bool on);
     bool AutoThousandSeparator() const { return m_s.autoThousandSeparator; }
     void SetAutoThousandSeparator(bool on);
     bool ExcelStyleDecimalSeparator() const { return m_s.excelStyleDecimalSeparator; }
@@ -88,6 +91,12 @@ public:
     void SetCanUndo(bool on);
     QString EmptyText() const { return m_emptyText; }
     void SetEmptyText(const QString& text);
+    // The editor's length limit: stops what the user types, pastes and drops;
+    // the program's own writes are never cut. The Qt names do the same.
+    int MaxLength() const { return m_maxLength; }
+    void SetMaxLength(int length) { m_maxLength = length; }
+    int maxLength() const { return MaxLength(); }
+    void setMaxLength(int length) { SetMaxLength(length); }
     bool AutoSelect() const { return m_autoSelect; }
     void SetAutoSelect(bool on) { m_autoSelect = on; }
     bool PassKeysToParent() const { return m_passKeysToParent; }
@@ -186,12 +195,28 @@ public:
     void CopyToClipboard();
     void CutToClipboard();
     void PasteFromClipboard();
-    // The editor's context menu with cut, copy and paste routed through the
+    // The editor's undo history of the user's changes; Undo does nothing
+    // where CanUndo is off (always in a password field).
+    void Undo();
+    void Redo();
+    bool UndoAvailable() const { return m_s.canUndo && !m_undo.empty(); }
+    bool RedoAvailable() const { return m_s.canUndo && !m_redo.empty(); }
+    // Deletes the selected part of the value, as the Delete key does.
+    void DeleteSelection();
+    // The Qt names of the editor commands run the control's own.
+    void undo() { Undo(); }
+    void redo() { Redo(); }
+    void selectAll() { SelectValue(); }
+    // The editor's context menu, every entry routed through the control's
     // commands above; the caller owns it.
     QMenu* CreateContextMenu();
 
-    // Top-left pixel position of character `index` of the shown text.
+    // Top-left pixel position of character `index` of the shown text, where
+    // the editor draws it (alignment and horizontal scrolling included).
     QPoint CharPos(int index) const;
+    // The text colour of the disabled field: the window's grey text, darkened
+    // where needed to stay legible on DisabledColor.
+    QColor DisabledFontColor() const;
 
     // Attached caption label, created by the first caption write.
     QString LabelCaption() const;
@@ -215,7 +240,9 @@ public:
     // Storage of the shown text between runs, under the field's objectName().
     TPersistence& Persistence() { return m_persistence; }
     // Writes Prefix + Text + Suffix to the store when persistence is enabled.
-    void StoreText();
+    // A write that fails returns false and raises OnStoreError (a warning on
+    // the log when that is unset).
+    bool StoreText();
 
     // Text drag and drop.
     bool OleDropSource() const { return m_oleDropSource; }
@@ -233,6 +260,8 @@ public:
     std::function<void(TAdvEdit*, const QString& value, bool& allow)> OnClipboardCopy;
     std::function<void(TAdvEdit*, const QString& value, bool& allow)> OnClipboardCut;
     std::function<void(TAdvEdit*, const QString& value, bool& allow)> OnClipboardPaste;
+    // A write of the stored text failed; `reason` says why.
+    std::function<void(TAdvEdit*, const QString& reason)> OnStoreError;
     // Sees each character given to the editor (and Return); a null character cancels it.
     std::function<void(TAdvEdit*, QChar& key)> OnKeyPress;
 
@@ -264,12 +293,22 @@ private:
     friend class TEditDropTarget;
     void SetDropCaret(const QPoint& pos);
     void RestoreText();
-    void InsertDroppedText(const QPoint& pt, QString text);
+    void InsertDroppedText(const QPoint& pt, const QString& text);
 
     TEditBox CurrentBox() const;
-    // Copies a box back into the editor. Typed changes go in as one undoable
-    // replacement of the part that differs; programmatic writes replace it all.
-    void ApplyBox(const TEditBox& box, const TFilterResult& r, bool typed);
+    // Where a change comes from: the program (replaces the text and the undo
+    // history), the user (recorded for undo), or the undo history itself.
+    enum class TChange { Program, User, History };
+    // Copies a box back into the editor, through the control's rule (Settle):
+    // every change of the editor ends here. Returns false when the change was
+    // refused and the editor kept its state.
+    bool ApplyBox(TEditBox box, const TFilterResult& r, TChange change);
+    // Settles whatever the editor's own event handling changed.
+    void SettleEditor();
+    // Writes the value again when a setting no longer takes it.
+    void ReapplyIfRefused();
+    void DeleteForward(bool word);
+    void StepHistory(std::vector<TEditBox>& from, std::vector<TEditBox>& to);
     void ReplaceShownText(const QString& text);
     void OnTextChanged();
     void SetBackground(const QColor& c);
@@ -287,6 +326,13 @@ private:
     QColor ParentColor() const;
 
     TAdvSettings m_s;
+    int m_maxLength = 32767;
+    TEditBox m_settled; // the editor as the last change left it
+    std::vector<TEditBox> m_undo;
+    std::vector<TEditBox> m_redo;
+    bool m_applying = false;
+    bool m_mouseSelecting = false; // between a press and its release
+    QProxyStyle* m_passwordStyle = nullptr;
     bool m_loading = false;
     bool m_returnIsTab = false;
     bool m_autoSelect = true;

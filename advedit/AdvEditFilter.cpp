@@ -1,23 +1,11 @@
 #include "AdvEditFilter.h"
 
+#include "AdvEditRule.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-bool IsDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-bool IsAsciiLetter(QChar c) {
-    return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
-           (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
-}
-
-bool IsHexLetter(QChar c) {
-    return (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
-           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-}
 
 bool Is(QChar c, char16_t code) {
     return c.unicode() == code;
@@ -194,7 +182,7 @@ Step TypeFilter(TEditBox& box, QChar c, const TAdvSettings& s, const TAdvLocale&
             ToggleSign(box, s, r);
         else if (IsDigit(c) || IsEditingKey(c))
             PassOn(box, c, s, ctx, r);
-        else if (ctx.ctrl)
+        else if (ctx.ctrl && IsControlChar(c))
             PassOn(box, c, s, ctx, r);
         else
             return refuse();
@@ -316,9 +304,23 @@ void RegroupThousands(TEditBox& box, const TAdvSettings& s, const TAdvLocale& lo
     }
     const int d = t.indexOf(loc.decimal);
     const QString frac = d >= 0 ? t.mid(d, 255) : QString();
-    const double n = std::trunc(std::fabs(ValueAsFloatOf(value, s, loc)));
-    QString g = s.autoThousandSeparator ? FormatGrouped(n, 2, loc) : FormatFixed(n, 2, loc);
-    g = g.left(g.indexOf(loc.decimal));
+    // The separators move; the digits the user typed stay as typed, however
+    // many there are (a round trip through a number would round them).
+    QString g = d >= 0 ? t.left(d) : t;
+    g.remove(loc.thousand);
+    if (std::all_of(g.begin(), g.end(), IsDigit)) {
+        while (g.size() > 1 && g.startsWith(QLatin1Char('0')))
+            g.remove(0, 1);
+        if (g.isEmpty()) g = QStringLiteral("0");
+        if (s.autoThousandSeparator) {
+            for (int i = g.size() - 3; i > 0; i -= 3)
+                g.insert(i, loc.thousand);
+        }
+    } else {
+        const double n = std::trunc(std::fabs(ValueAsFloatOf(value, s, loc)));
+        g = s.autoThousandSeparator ? FormatGrouped(n, 2, loc) : FormatFixed(n, 2, loc);
+        g = g.left(g.indexOf(loc.decimal));
+    }
     const QString grouped = sign + g + frac;
     ShowValue(box, grouped, s);
     box.SetCaret(Clamp(c0 + grouped.size() - oldLength, box));
@@ -469,10 +471,16 @@ TFilterResult PasteText(TEditBox& box, const QString& clip, const TAdvSettings& 
     const int start = std::clamp(box.SelStart() - p, 0, static_cast<int>(value.size()));
     const int length = std::clamp(box.SelEnd() - p, start, static_cast<int>(value.size())) - start;
     const bool hadSelection = box.HasSelection();
+    // The pasted characters enter on the terms of typing.
+    const std::optional<QString> entering = EnteringText(clip, s, loc);
+    const QString pasted = entering.value_or(clip);
     QString candidate = value;
-    candidate.replace(start, length, clip);
+    candidate.replace(start, length, pasted);
+    const qsizetype shownAfter = box.text.size() - value.size() + candidate.size();
+    const bool tooLong = shownAfter > s.maxLength && shownAfter > box.text.size();
+    const bool taken = entering && !tooLong && !PassesLengthLimit(value, candidate, s, loc);
 
-    switch (s.editType) {
+    switch (taken ? s.editType : etRange) { // etRange: the text stays as it is
     case etString:
     case etPassword:
         WriteText(box, candidate, s, loc, r);
@@ -487,7 +495,7 @@ TFilterResult PasteText(TEditBox& box, const QString& clip, const TAdvSettings& 
     case etMoney: {
         const TValueKind kind = ValueKind(candidate, loc);
         if ((kind == vkInteger || kind == vkFloat) &&
-            !(s.precision == 0 && clip.contains(loc.decimal))) {
+            !(s.precision == 0 && pasted.contains(loc.decimal))) {
             WriteText(box, candidate, s, loc, r);
             WriteFloat(box, ValueAsFloatOf(BoxValue(box, s), s, loc), s, loc, r);
             SetMark(box, r, true);
@@ -519,10 +527,15 @@ TFilterResult PasteText(TEditBox& box, const QString& clip, const TAdvSettings& 
         SelectValue(box, s, false);
     } else if (hadSelection) {
         box.anchor = Clamp(p + start, box);
-        box.caret = Clamp(p + start + clip.size(), box);
+        box.caret = Clamp(p + start + pasted.size(), box);
     } else {
-        box.SetCaret(Clamp(p + start + clip.size(), box));
+        box.SetCaret(Clamp(p + start + pasted.size(), box));
     }
+    // A refused paste moves the caret as remembered, but never out of the value.
+    const int valueEnd = static_cast<int>(box.text.size() - s.suffix.size());
+    box.anchor = std::clamp(box.anchor, p, std::max(p, valueEnd));
+    box.caret = std::clamp(box.caret, p, std::max(p, valueEnd));
+    if (!taken) return r;
     switch (s.editType) {
     case etString:
     case etUppercase:

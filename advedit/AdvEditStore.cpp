@@ -1,21 +1,23 @@
 #include "AdvEditStore.h"
 
+#include "AdvEditIni.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStringList>
 #include <QVariant>
 
 #include <memory>
 
 namespace {
 
-// The settings object and the group path for a persistence setting.
-std::unique_ptr<QSettings> Open(TPersistence& p) {
-    if (p.Location() == plInifile) {
-        if (p.Key().isEmpty()) p.SetKey(DefaultIniPath(QCoreApplication::applicationFilePath()));
-        return std::make_unique<QSettings>(p.Key(), QSettings::IniFormat);
-    }
+QString IniPath(TPersistence& p) {
+    if (p.Key().isEmpty()) p.SetKey(DefaultIniPath(QCoreApplication::applicationFilePath()));
+    return p.Key();
+}
+
+// The per-user store and the entry's path in it.
+std::unique_ptr<QSettings> OpenUserStore(const TPersistence& p) {
     QString key = p.Key();
     key.replace(QLatin1Char('\\'), QLatin1Char('/'));
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, key,
@@ -43,17 +45,19 @@ QString DefaultIniPath(const QString& programPath) {
 }
 
 QString ReadStoredText(TPersistence& p, const QString& name) {
-    auto settings = Open(p);
-    const QVariant value = settings->value(Entry(p, name), kNoStoredValue);
-    // An unquoted value with commas, as other programs write INI files, is
-    // read by QSettings as a list; its parts are the one text.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
+    if (p.Location() == plInifile)
+        return ReadIniValue(IniPath(p), p.Section(), name).value_or(kNoStoredValue);
+    const QVariant value = OpenUserStore(p)->value(Entry(p, name), kNoStoredValue);
     return value.toString();
 }
 
-void WriteStoredText(TPersistence& p, const QString& name, const QString& text) {
-    auto settings = Open(p);
+std::optional<QString> WriteStoredText(TPersistence& p, const QString& name,
+                                       const QString& text) {
+    if (p.Location() == plInifile) return WriteIniValue(IniPath(p), p.Section(), name, text);
+    auto settings = OpenUserStore(p);
     settings->setValue(Entry(p, name), text);
     settings->sync();
+    if (settings->status() != QSettings::NoError)
+        return QStringLiteral("cannot write the user settings %1").arg(settings->fileName());
+    return std::nullopt;
 }

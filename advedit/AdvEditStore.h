@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 enum TPersistenceLocation { plInifile, plRegistry };
 
 // Where and whether a field keeps its text; owned by the field.
@@ -35,4 +37,7 @@ QString DefaultIniPath(const QString& programPath);
 // Reads the entry `name`; kNoStoredValue when there is none. An empty INI
 // key is replaced by the default path and kept in `p`.
 QString ReadStoredText(TPersistence& p, const QString& name);
-void WriteStoredText(TPersistence& p, const QString& name, const QString& text);
+// Writes the entry `name`; returns why the write failed, nothing when it did
+// not. An INI file keeps every other byte; the per-user store is Qt's.
+std::optional<QString> WriteStoredText(TPersistence& p, const QString& name,
+                                       const QString& text);

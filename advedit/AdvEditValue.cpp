@@ -1,5 +1,6 @@
 #include "AdvEditValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -7,15 +8,6 @@
 #include <string>
 
 namespace {
-
-bool IsDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-bool IsHexLetter(QChar c) {
-    return (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
-           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-}
 
 QChar AsciiUpperChar(QChar c) {
     return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ? QChar(c.unicode() - 32) : c;
@@ -69,7 +61,9 @@ TValueKind ValueKind(const QString& text, const TAdvLocale& loc) {
         if (sign) ++minus;
         if (c == loc.decimal) ++decimals;
         if (!digit && !sign) isInt = false;
-        if (!digit && !sign && c != QLatin1Char(',') && c != QLatin1Char('.')) isFloat = false;
+        // The locale's own separators: a blank or an apostrophe groups the
+        // thousands in some.
+        if (!digit && !sign && c != loc.decimal && c != loc.thousand) isFloat = false;
         if (c == loc.thousand) {
             if (i - lastThousand < 3) isFloat = false;
             lastThousand = i;
@@ -198,23 +192,13 @@ QString FormatHex(int64_t n, int digits) {
 QString FormatForWrite(const QString& value, const TAdvSettings& s, const TAdvLocale& loc) {
     if (value.isEmpty()) return value;
     QString v = value;
-    const TValueKind kind = ValueKind(v, loc);
-    bool ok = true;
-    switch (s.editType) {
-    case etNumeric:
-        ok = kind == vkInteger;
-        break;
-    case etFloat:
-    case etMoney:
-        ok = kind == vkInteger || kind == vkFloat;
-        break;
-    case etHex:
-        ok = kind == vkInteger || kind == vkHex;
-        break;
-    default:
-        break;
+    if (!AcceptsValue(v, s, loc)) {
+        // Text types just lose what a line cannot hold; the others show 0.
+        if (IsTextType(s.editType))
+            v.removeIf(IsControlChar);
+        else
+            v = QStringLiteral("0");
     }
-    if (!ok) v = QStringLiteral("0");
     if (s.precision > 0) {
         if (s.editType == etMoney)
             v = FormatGrouped(ValueToFloat(v, loc), s.precision, loc);
@@ -223,6 +207,45 @@ QString FormatForWrite(const QString& value, const TAdvSettings& s, const TAdvLo
     }
     if (s.editType == etHex) v = AsciiUpper(v);
     return v;
+}
+
+bool IsTextType(TAdvEditType type) {
+    switch (type) {
+    case etString:
+    case etPassword:
+    case etUppercase:
+    case etLowerCase:
+    case etMixedCase:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool AcceptsValue(const QString& value, const TAdvSettings& s, const TAdvLocale& loc) {
+    if (value.isEmpty()) return true;
+    if (std::any_of(value.begin(), value.end(), IsControlChar)) return false;
+    const bool minus = value.contains(QLatin1Char('-'));
+    const TValueKind kind = ValueKind(value, loc);
+    switch (s.editType) {
+    case etNumeric:
+        return kind == vkInteger && (s.isSigned || !minus);
+    case etFloat:
+    case etMoney:
+        return (kind == vkInteger || kind == vkFloat) && (s.isSigned || !minus);
+    case etHex:
+        return kind == vkInteger || kind == vkHex;
+    case etAlphaNumeric:
+        return std::all_of(value.begin(), value.end(),
+                           [](QChar c) { return IsDigit(c) || IsAsciiLetter(c); });
+    case etRange:
+        return std::all_of(value.begin(), value.end(), [](QChar c) {
+            return IsDigit(c) || c == QLatin1Char(',') || c == QLatin1Char('-') ||
+                   c == QLatin1Char(';');
+        });
+    default:
+        return true;
+    }
 }
 
 QString ValueOfShown(const QString& shown, const TAdvSettings& s) {

@@ -26,6 +26,24 @@ enum TAdvEditType {
 
 enum TValueKind { vkInteger, vkFloat, vkHex, vkOther };
 
+// Character classes of the value rules; ASCII only, as the types are.
+inline bool IsDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+inline bool IsHexLetter(QChar c) {
+    return (c >= QLatin1Char('A') && c <= QLatin1Char('F')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+}
+inline bool IsAsciiLetter(QChar c) {
+    return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+}
+// Characters an editor line never holds: line ends, tabs and the rest of
+// the control codes.
+inline bool IsControlChar(QChar c) {
+    return c.unicode() < 32 || c.unicode() == 127;
+}
+
 // The two separators of the user's locale, one character each.
 struct TAdvLocale {
     QChar decimal = QLatin1Char('.');
@@ -79,8 +97,15 @@ QString FormatGeneral(double x, const TAdvLocale& loc);
 QString FormatHex(int64_t n, int digits);
 
 // The value a Text write shows (type check, decimals, upper-case hex), without
-// prefix and suffix. An empty value stays empty.
+// prefix and suffix: always one the type takes. An empty value stays empty.
 QString FormatForWrite(const QString& value, const TAdvSettings& s, const TAdvLocale& loc);
+
+// Whether the edit type takes `value`: the value kind its Text writer checks,
+// no minus sign where the type is unsigned, only the characters typing can
+// enter, and no control characters. An empty value is always taken.
+bool AcceptsValue(const QString& value, const TAdvSettings& s, const TAdvLocale& loc);
+// The types whose value is free text (string, password and the case types).
+bool IsTextType(TAdvEditType type);
 
 // Reading Text: the shown text without prefix (when it starts with it) and
 // without as many trailing characters as the suffix has.

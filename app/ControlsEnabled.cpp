@@ -9,8 +9,7 @@ namespace {
 // Only the window's own panels and group boxes are walked into; the controls
 // (hex views, fuse fields, buttons) are switched as whole controls.
 bool IsContainer(const QWidget* w) {
-    return w->metaObject() == &QFrame::staticMetaObject ||
-           w->metaObject() == &QGroupBox::staticMetaObject;
+    return w->metaObject() == &QFrame::staticMetaObject || qobject_cast<const QGroupBox*>(w);
 }
 
 bool IsLabel(const QWidget* w) {

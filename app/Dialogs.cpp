@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include "WindowFonts.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,8 +15,10 @@ QStringList FilterToQt(const QString& filter) {
     return entries;
 }
 
-TMsgAnswer TQtDialogs::MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
-                                  TMsgButtons buttons) {
+namespace {
+
+// Every message of the program: titled "Quillon", in the window's font.
+TMsgAnswer ShowMessage(QWidget* parent, const QString& text, TMsgKind kind, TMsgButtons buttons) {
     QMessageBox::Icon icon = QMessageBox::Information;
     if (kind == TMsgKind::mkError)
         icon = QMessageBox::Critical;
@@ -24,6 +28,7 @@ TMsgAnswer TQtDialogs::MessageBox(QWidget* parent, const QString& text, TMsgKind
                                                  ? QMessageBox::Yes | QMessageBox::No
                                                  : QMessageBox::StandardButtons(QMessageBox::Ok);
     QMessageBox box(icon, QStringLiteral("Quillon"), text, set, parent);
+    box.setFont(WindowFont());
     box.setDefaultButton(buttons == TMsgButtons::mbYesNo ? QMessageBox::Yes : QMessageBox::Ok);
     switch (box.exec()) {
     case QMessageBox::Ok:
@@ -35,6 +40,13 @@ TMsgAnswer TQtDialogs::MessageBox(QWidget* parent, const QString& text, TMsgKind
     default:
         return TMsgAnswer::maCancel;
     }
+}
+
+} // namespace
+
+TMsgAnswer TQtDialogs::MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
+                                  TMsgButtons buttons) {
+    return ShowMessage(parent, text, kind, buttons);
 }
 
 std::optional<QString> TQtDialogs::FileDialog(QWidget* parent,
@@ -72,11 +84,12 @@ std::optional<QString> TQtDialogs::FileDialog(QWidget* parent,
         if (chosen.isEmpty()) return std::nullopt;
         const QString path = chosen.first();
         if (settings.Save && settings.CreatePrompt && !QFileInfo::exists(path)) {
-            const auto answer = QMessageBox::question(
-                parent, dialog.windowTitle(),
+            const TMsgAnswer answer = ShowMessage(
+                &dialog,
                 QStringLiteral("%1\nThis file does not exist.\nCreate the file?")
-                    .arg(QFileInfo(path).fileName()));
-            if (answer != QMessageBox::Yes) continue;
+                    .arg(QFileInfo(path).fileName()),
+                TMsgKind::mkConfirmation, TMsgButtons::mbYesNo);
+            if (answer != TMsgAnswer::maYes) continue;
         }
         return path;
     }

@@ -39,8 +39,9 @@ public:
                                               const TFileDialogSettings& settings) = 0;
 };
 
-// The program's dialogs: QMessageBox titled "Quillon" with the icon of the kind,
-// QFileDialog for files.
+// The program's dialogs: QMessageBox titled "Quillon" in the window's font with
+// the icon of the kind, QFileDialog for files (its "Create the file?" prompt is
+// such a message too).
 class TQtDialogs : public TDialogs {
 public:
     TMsgAnswer MessageBox(QWidget* parent, const QString& text, TMsgKind kind,

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <algorithm>
+#include <cstdio>
 
 void TStatusLineAdapter::SetText(const std::string& Text) {
     FPanel->setText(QString::fromStdString(Text));
@@ -14,6 +15,12 @@ void TStatusLineAdapter::SetTextColor(uint32_t Color) {
                      QColor(static_cast<int>(Color & 0xFF), static_cast<int>((Color >> 8) & 0xFF),
                             static_cast<int>((Color >> 16) & 0xFF)));
     FPanel->setPalette(palette);
+}
+
+void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine) {
+    const std::string text = PortFailureText(engine.PortError());
+    statusLine->setToolTip(QString::fromStdString(text));
+    std::fprintf(stderr, "quillon: %s\n", text.c_str());
 }
 
 TProgressBarAdapter::TProgressBarAdapter(QProgressBar* bar)

@@ -17,6 +17,10 @@ private:
     QLabel* FPanel;
 };
 
+// Says why the port could not be opened where the user will look: as the
+// tooltip of the status line and as one line on standard error.
+void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine);
+
 // Progress on a QProgressBar. The position is kept within the range as the
 // engine expects (it reads back the clamped position); a range of 0 to 0 is shown
 // as an empty bar instead of Qt's busy indicator.

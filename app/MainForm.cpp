@@ -4,6 +4,7 @@
 #include "AVRisp.h"
 #include "AdvEdit.h"
 #include "ButtonIcons.h"
+#include "ClassicGroupBox.h"
 #include "ControlsEnabled.h"
 #include "EngineDisplays.h"
 #include "MainLayout.h"
@@ -137,7 +138,7 @@ void TForm1::BuildControls() {
             break;
         }
         case TControlKind::ckGroupBox:
-            w = new QGroupBox(caption, parent);
+            w = new TClassicGroupBox(caption, parent);
             break;
         case TControlKind::ckHexView:
             w = new TXHexEdit(parent);
@@ -383,6 +384,7 @@ void TForm1::FormCreate() {
     SetControlsEnabled(MainPanel, false);
     const bool ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
     SetControlsEnabled(InitAVRBtn, ok);
+    if (!ok) ExplainPortFailure(AVRStatPanel, *AVRisp);
     ShowDeviceInfo();
 }
 
@@ -435,9 +437,16 @@ void TForm1::InitAVRBtnClick() {
     if (FCloseAgreed) return;
     const bool r = AVRisp->Identify();
     if (FCloseAgreed) return;
-    SetControlsEnabled(MainPanel, r);
+    // An Atmel part outside the catalogue answers (r) but has no sizes: its
+    // memories and fuses stay locked, so nothing erases a part the tool cannot
+    // program; Release stays usable.
+    const bool known = r && AVRisp->FlashSize() != 0;
+    SetControlsEnabled(MainPanel, known);
     FlCheck->setEnabled(false);
     RelBtn->setEnabled(r);
+    for (QWidget* fuse : {static_cast<QWidget*>(LFBEdit), static_cast<QWidget*>(HFBEdit),
+                          static_cast<QWidget*>(EFBEdit), static_cast<QWidget*>(WFuseBtn)})
+        fuse->setEnabled(known);
     ShowDeviceInfo();
 }
 

@@ -34,7 +34,8 @@ struct PartInfo {
     uint16_t pageWords; // 0: Flash written byte by byte with data polling
     FuseLayout fuses;
     std::array<uint8_t, 3> factoryFuses;  // low, high, extended as delivered
-    uint8_t eesaveMask;                   // bit of the high fuse that keeps the EEPROM (0: none)
+    uint8_t eesaveMask;                   // bit of a fuse byte that keeps the EEPROM (0: none)
+    uint8_t eesaveFuse;                   // that fuse byte: 0 low, 1 high
     std::array<uint8_t, 3> fixedFuseBits; // bits serial programming cannot change (SPIEN)
     LockLayout lock;
     bool echoesEnable;        // false: programming enable shows no echo

@@ -498,7 +498,7 @@ void SimTarget::StartBusy(BusyKind kind, uint32_t us, uint32_t addr, Nanos t) {
 
 void SimTarget::EraseChip() {
     std::fill(flash_.begin(), flash_.end(), 0xFF);
-    const bool keepEeprom = part_->eesaveMask != 0 && (fuses_[1] & part_->eesaveMask) == 0;
+    const bool keepEeprom = part_->eesaveMask != 0 && (fuses_[part_->eesaveFuse] & part_->eesaveMask) == 0;
     if (!keepEeprom) std::fill(eeprom_.begin(), eeprom_.end(), 0xFF);
     std::fill(pageBuffer_.begin(), pageBuffer_.end(), 0xFF);
     lock_ = 0xFF;

@@ -5,11 +5,22 @@
 namespace cli {
 
 namespace {
+
 constexpr int BarWidth = 40;
+
+// The status texts with which the engine starts a Flash or EEPROM transfer.
+bool AnnouncesTransfer(const std::string& text) {
+    return text.starts_with("Writting data to ") || text.starts_with("Reading data from ") ||
+           text.starts_with("Verifying data in ");
 }
 
+} // namespace
+
 void TConsoleStatus::SetText(const std::string& Text) {
-    if (Progress_) Progress_->Finish();
+    if (Progress_) {
+        Progress_->Finish();
+        Progress_->SetTransfer(AnnouncesTransfer(Text));
+    }
     Out_ << Text << std::endl;
 }
 
@@ -28,7 +39,7 @@ void TConsoleProgress::SetPosition(int32_t Position) {
 }
 
 void TConsoleProgress::Redraw() {
-    if (!Draw_ || Max_ <= 0 || Position_ <= 0) return;
+    if (!Draw_ || !Transfer_ || Max_ <= 0 || Position_ <= 0) return;
     const int32_t pos = Position_ > Max_ ? Max_ : Position_;
     const int filled = static_cast<int>(static_cast<int64_t>(pos) * BarWidth / Max_);
     // Redrawing costs a write; only do it when the bar grows visibly, and at the end.

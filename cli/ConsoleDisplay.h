@@ -1,6 +1,7 @@
 // The engine's status line and progress bar on a terminal: every status text
-// is printed as a line when it changes; the progress bar is redrawn in place
-// on a terminal (standard error), and not drawn at all elsewhere.
+// is printed as a line when it changes; the progress bar of a memory transfer
+// is redrawn in place on a terminal (standard error), and not drawn at all
+// elsewhere. The attempts of an identification draw no bar.
 #pragma once
 
 #include "AVRisp.h"
@@ -37,12 +38,15 @@ public:
     void SetPosition(int32_t Position) override;
     // Ends the line of a bar that was drawn.
     void Finish();
+    // Whether the operation now running moves a memory; only those draw.
+    void SetTransfer(bool Transfer) { Transfer_ = Transfer; }
 
 private:
     void Redraw();
 
     std::ostream& Out_;
     bool Draw_;
+    bool Transfer_ = false;
     int32_t Max_ = 100;
     int32_t Position_ = 0;
     int Shown_ = -1; // the width of the bar last drawn, -1: none on the line

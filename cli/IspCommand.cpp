@@ -21,6 +21,7 @@ constexpr TVerbInfo Verbs[] = {
     {"identify", TVerb::vbIdentify, 0, 0}, {"write", TVerb::vbWrite, 1, 2},
     {"read", TVerb::vbRead, 1, 2},         {"verify", TVerb::vbVerify, 1, 2},
     {"fuses", TVerb::vbFuses, 1, 3},       {"release", TVerb::vbRelease, 0, 0},
+    {"parts", TVerb::vbParts, 0, 0},
 };
 
 // Two hex digits at most, with or without a "0x" prefix.
@@ -54,30 +55,37 @@ std::string Hex(unsigned value, int digits) {
 const char* const FuseNames[] = {"low", "high", "extended"};
 
 // Says what went wrong with a load, if anything; true when the image is in
-// the buffer (a "too long" image is, with a warning).
-bool Accepted(const std::string& name, const imagefile::TLoadOutcome& outcome, std::ostream& err) {
+// the buffer. An image longer than the memory (`size` bytes) is refused, as a
+// script cannot see a warning, unless the user accepted the cut.
+bool Accepted(const std::string& name, const imagefile::TLoadOutcome& outcome, std::size_t size,
+              bool truncate, std::ostream& err) {
     if (!outcome.message.empty()) {
         err << "quillon-isp: " << name << ": " << outcome.message;
         if (!outcome.detail.empty()) err << " (" << outcome.detail << ")";
+        if (outcome.result == imagefile::TLoadResult::lrTooLong)
+            err << (truncate ? " (only its first " : " (the part holds ") << size
+                << (truncate ? " bytes are taken)" : " bytes; --truncate takes the first part)");
         err << '\n';
     }
+    if (outcome.result == imagefile::TLoadResult::lrTooLong) return truncate;
     return outcome.Accepted();
 }
 
 // Loads the images to write or verify into the engine's buffers. Without an
 // EEPROM image the EEPROM buffer is erased, as the window does when its
-// EEPROM data box is unticked. A "too long" image is a warning; any other
-// refusal ends the command before the part is touched.
+// EEPROM data box is unticked. Any refusal ends the command before the part
+// is touched.
 bool LoadImages(const TCommandLine& command, TAVRisp& engine, std::ostream& err) {
     const auto flashSize = static_cast<std::size_t>(engine.FlashSize());
     const auto eepromSize = static_cast<std::size_t>(engine.EEpromSize());
     if (!Accepted(command.files[0],
-                  imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer), err))
+                  imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer),
+                  flashSize, command.truncate, err))
         return false;
     if (command.files.size() > 1) {
         if (!Accepted(command.files[1],
                       imagefile::LoadEEpromImage(command.files[1], eepromSize, engine.EEpromBuffer),
-                      err))
+                      eepromSize, command.truncate, err))
             return false;
     } else {
         std::fill_n(engine.EEpromBuffer.begin(), eepromSize, uint8_t{0xFF});
@@ -116,7 +124,7 @@ int Identify(TAVRisp& engine, std::ostream& out) {
 } // namespace
 
 std::string UsageText() {
-    return "usage: quillon-isp [--fast] COMMAND [FILE...]\n"
+    return "usage: quillon-isp [--fast] COMMAND [--truncate] [FILE...]\n"
            "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
            "  write FLASH [EEPROM]          erase, write Flash (and EEPROM), verify both;\n"
            "                                without an EEPROM image the EEPROM must be erased\n"
@@ -124,64 +132,113 @@ std::string UsageText() {
            "  verify FLASH [EEPROM]         compare the part with the images\n"
            "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
            "  release                       release the part\n"
-           "--fast (anywhere on the line): wait for the part instead of the fixed times,\n"
-           "skip what the erased part already holds, clock bits as fast as the part allows.\n"
+           "  parts                         list the parts this tool knows\n"
+           "  --truncate                    write, verify: take the first part of an image\n"
+           "                                longer than the memory instead of refusing it\n"
+           "  --fast                        fast programming: wait for the part instead of\n"
+           "                                the fixed times, skip what the erased part already\n"
+           "                                holds, clock bits as fast as the part allows\n"
+           "  -h, --help                    print this text\n"
            "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
 }
 
-std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& allArgs,
+std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                              std::string& error) {
-    std::vector<std::string> args;
+    // Options may stand anywhere; the other words are the command and its files.
+    std::vector<std::string> words;
+    bool truncate = false;
     bool fast = false;
-    for (const std::string& a : allArgs) {
-        if (a == "--fast")
+    std::string unknown;
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            TCommandLine help;
+            help.help = true;
+            return help;
+        }
+        if (arg == "--truncate")
+            truncate = true;
+        else if (arg == "--fast")
             fast = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            unknown = unknown.empty() ? arg : unknown;
         else
-            args.push_back(a);
+            words.push_back(arg);
     }
-    if (args.empty()) {
+    if (!unknown.empty()) {
+        error = "unknown option '" + unknown + "'";
+        return std::nullopt;
+    }
+    if (words.empty()) {
         error = "no command given";
         return std::nullopt;
     }
     const auto* info = std::find_if(std::begin(Verbs), std::end(Verbs),
-                                    [&](const TVerbInfo& v) { return args[0] == v.name; });
+                                    [&](const TVerbInfo& v) { return words[0] == v.name; });
     if (info == std::end(Verbs)) {
-        error = "unknown command '" + args[0] + "'";
+        error = "unknown command '" + words[0] + "'";
         return std::nullopt;
     }
-    const std::size_t n = args.size() - 1;
+    const std::size_t n = words.size() - 1;
     if (n < info->minArgs || n > info->maxArgs) {
-        error = "wrong number of arguments for '" + args[0] + "'";
+        error = "wrong number of arguments for '" + words[0] + "'";
+        return std::nullopt;
+    }
+    if (truncate && info->verb != TVerb::vbWrite && info->verb != TVerb::vbVerify) {
+        error = "--truncate goes with write or verify only";
         return std::nullopt;
     }
     TCommandLine command;
     command.verb = info->verb;
+    command.truncate = truncate;
     command.fast = fast;
-    for (std::size_t i = 1; i < args.size(); ++i) {
+    for (std::size_t i = 1; i < words.size(); ++i) {
         if (command.verb == TVerb::vbFuses) {
-            const auto value = ParseFuseByte(args[i]);
+            const auto value = ParseFuseByte(words[i]);
             if (!value) {
-                error = "'" + args[i] + "' is not a fuse byte (one or two hex digits)";
+                error = "'" + words[i] + "' is not a fuse byte (one or two hex digits)";
                 return std::nullopt;
             }
             command.fuses.push_back(*value);
         } else {
-            if (args[i].empty()) {
+            if (words[i].empty()) {
                 error = "empty file name";
                 return std::nullopt;
             }
-            command.files.push_back(args[i]);
+            command.files.push_back(words[i]);
         }
     }
     return command;
 }
 
+void ListParts(std::ostream& out) {
+    static const char* const fuseColumn[] = {"none", "L", "L/H", "L/H/E"};
+    out << "part         signature  Flash   page  EEPROM  fuses\n";
+    for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
+        const TAVRdesc& d = AVRDeviceTable[row];
+        std::string name(d.Name);
+        name.resize(std::max<std::size_t>(name.size(), 12), ' ');
+        char line[96];
+        std::snprintf(line, sizeof line, " %02X %02X %02X  %6d  %4s  %6d  %s\n", d.Signature0,
+                      d.Signature1, d.Signature2, d.FlashSize,
+                      d.Paged() ? std::to_string(d.PageWords).c_str() : "-", d.EEpromSize,
+                      fuseColumn[d.FuseKind < 4 ? d.FuseKind : 0]);
+        out << name << line;
+    }
+}
+
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
+    if (command.verb == TVerb::vbParts) {
+        ListParts(out);
+        return ExitOk;
+    }
     engine.SetFastMode(command.fast);
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
-    if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0)
-        return Failed(err, "Atmel AVR Device NOT found: the part on the cable is not one this "
-                           "tool can program");
+    if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0) {
+        const auto& sig = engine.AVRsignature();
+        return Failed(err, "Atmel AVR Device NOT found: the part on the cable (signature " +
+                               Hex(sig[0], 2) + " " + Hex(sig[1], 2) + " " + Hex(sig[2], 2) +
+                               ") is not one this tool can program");
+    }
 
     switch (command.verb) {
     case TVerb::vbIdentify:
@@ -190,6 +247,9 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
     case TVerb::vbRelease:
         engine.Release();
         return ExitOk;
+
+    case TVerb::vbParts: // listed before identification
+        break;
 
     case TVerb::vbFuses: {
         const std::size_t have = engine.AVRfuse();

@@ -18,7 +18,7 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease };
+enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease, vbParts };
 
 struct TCommandLine {
     TVerb verb = TVerb::vbIdentify;
@@ -26,11 +26,16 @@ struct TCommandLine {
     std::vector<std::string> files;
     // fuses: low, high, extended, as many as were given.
     std::vector<uint8_t> fuses;
+    // write, verify: an image longer than the part's memory is cut to it
+    // (--truncate) instead of refused.
+    bool truncate = false;
+    // --help or -h: print the usage and do nothing else.
+    bool help = false;
     // --fast: the engine's fast programming mode for this command.
     bool fast = false;
 };
 
-// The usage text printed on wrong usage.
+// The usage text, printed for --help and on wrong usage.
 std::string UsageText();
 
 // Parses the arguments after the program name. On wrong usage returns
@@ -38,7 +43,11 @@ std::string UsageText();
 std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                              std::string& error);
 
-// Runs the command on `engine`, whose port is already open. Results go to
+// Lists the part catalogue: name, signature, sizes, page and fuse bytes.
+void ListParts(std::ostream& out);
+
+// Runs the command on `engine`, whose port is already open (`parts` needs
+// no port and touches no part). Results go to
 // `out`; warnings and the reason of a failure go to `err`. Returns ExitOk or
 // ExitFailed.
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err);

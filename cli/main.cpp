@@ -14,6 +14,16 @@ int main(int argc, char** argv) {
         std::cerr << "quillon-isp: " << error << '\n' << cli::UsageText();
         return cli::ExitUsage;
     }
+    if (command->help) {
+        std::cout << cli::UsageText();
+        return cli::ExitOk;
+    }
+
+    // The catalogue is listed without touching the port.
+    if (command->verb == cli::TVerb::vbParts) {
+        cli::ListParts(std::cout);
+        return cli::ExitOk;
+    }
 
     cli::TConsoleProgress progress(std::cerr, isatty(STDERR_FILENO) != 0);
     cli::TConsoleStatus status(std::cout);
@@ -22,7 +32,7 @@ int main(int argc, char** argv) {
     engine.SetStatus(&status);
     engine.SetProgress(&progress);
     if (!engine.OpenPort()) {
-        std::cerr << "quillon-isp: the port library could not be opened (QUILLON_PORTIO)\n";
+        std::cerr << "quillon-isp: " << PortFailureText(engine.PortError()) << '\n';
         return cli::ExitFailed;
     }
     return cli::RunCommand(*command, engine, std::cout, std::cerr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace imagefile {
@@ -39,18 +40,63 @@ enum RecordType : std::uint8_t {
     rtStartLinear = 0x05,
 };
 
+// The characters of the text: a string in memory, or a file read in pieces
+// of a fixed size, so that a file of any length costs the same memory and a
+// refused record ends the reading there.
+class TextSource {
+public:
+    explicit TextSource(std::string_view text) : view_(text) {}
+    explicit TextSource(std::FILE* file)
+        : file_(file), chunk_(std::make_unique<char[]>(kChunk)) {}
+
+    // How many of the next `want` characters (at most 2) exist: fewer only
+    // at the end of the text.
+    std::size_t Have(std::size_t want) {
+        if (view_.size() - pos_ < want) Refill();
+        return std::min(want, view_.size() - pos_);
+    }
+    // The character k places after the current one; k < Have(k + 1).
+    char At(std::size_t k) const { return view_[pos_ + k]; }
+    void Skip(std::size_t n) { pos_ += n; }
+    // A read of the file failed.
+    bool Failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t kChunk = 65536;
+
+    void Refill() {
+        if (file_ == nullptr || ended_) return;
+        const std::size_t left = view_.size() - pos_;
+        if (left > 0) std::memmove(chunk_.get(), view_.data() + pos_, left);
+        const std::size_t got = std::fread(chunk_.get() + left, 1, kChunk - left, file_);
+        if (got < kChunk - left) {
+            ended_ = true;
+            failed_ = std::ferror(file_) != 0;
+        }
+        view_ = std::string_view(chunk_.get(), left + got);
+        pos_ = 0;
+    }
+
+    std::string_view view_;
+    std::size_t pos_ = 0;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> chunk_;
+    bool ended_ = false;
+    bool failed_ = false;
+};
+
 // Walks the text one record at a time.
 class HexParser {
 public:
-    HexParser(std::string_view text, std::size_t limit, std::span<std::uint8_t> image)
+    HexParser(TextSource& text, std::size_t limit, std::span<std::uint8_t> image)
         : text_(text), limit_(limit), image_(image) {}
 
     THexReadResult Run() {
         for (;;) {
             SkipLineEnds();
-            if (pos_ == text_.size() || text_[pos_] == kCtrlZ) return Finish();
-            if (text_[pos_] != ':') return Fail(THexError::heNoColon);
-            ++pos_;
+            if (text_.Have(1) == 0 || text_.At(0) == kCtrlZ) return Finish();
+            if (text_.At(0) != ':') return Fail(THexError::heNoColon);
+            text_.Skip(1);
 
             std::uint8_t count = 0, addrHi = 0, addrLo = 0, type = 0;
             if (!ReadByte(count) || !ReadByte(addrHi) || !ReadByte(addrLo) || !ReadByte(type))
@@ -89,34 +135,34 @@ public:
 
 private:
     void SkipLineEnds() {
-        while (pos_ < text_.size()) {
-            const char c = text_[pos_];
+        while (text_.Have(1) == 1) {
+            const char c = text_.At(0);
             if (c == '\n') {
                 ++line_;
             } else if (c == '\r') {
-                if (pos_ + 1 >= text_.size() || text_[pos_ + 1] != '\n') ++line_;
+                if (text_.Have(2) < 2 || text_.At(1) != '\n') ++line_;
             } else {
                 return;
             }
-            ++pos_;
+            text_.Skip(1);
         }
     }
 
     // Two hexadecimal digits; on failure error_ says why.
     bool ReadByte(std::uint8_t& value) {
-        if (text_.size() - pos_ < 2) {
+        if (text_.Have(2) < 2) {
             error_ = THexError::heTruncated;
             return false;
         }
-        const std::uint8_t hi = kDigit[static_cast<unsigned char>(text_[pos_])];
-        const std::uint8_t lo = kDigit[static_cast<unsigned char>(text_[pos_ + 1])];
+        const std::uint8_t hi = kDigit[static_cast<unsigned char>(text_.At(0))];
+        const std::uint8_t lo = kDigit[static_cast<unsigned char>(text_.At(1))];
         if ((hi | lo) > 0x0F) {
             const bool cut = hi == kCut || (hi <= 0x0F && lo == kCut);
             error_ = cut ? THexError::heTruncated : THexError::heBadField;
             return false;
         }
         value = static_cast<std::uint8_t>(hi << 4 | lo);
-        pos_ += 2;
+        text_.Skip(2);
         return true;
     }
 
@@ -175,10 +221,9 @@ private:
         return r;
     }
 
-    std::string_view text_;
+    TextSource& text_;
     std::size_t limit_;
     std::span<std::uint8_t> image_;
-    std::size_t pos_ = 0;
     std::size_t line_ = 1;
     std::size_t base_ = 0;
     std::uint8_t sum_ = 0;
@@ -223,7 +268,8 @@ std::string THexReadResult::Describe() const {
 THexReadResult ReadHexText(std::string_view text, std::size_t size, std::span<std::uint8_t> image) {
     const std::size_t limit = std::min(size, image.size());
     std::fill_n(image.begin(), limit, std::uint8_t{0xFF});
-    return HexParser(text, limit, image).Run();
+    TextSource source(text);
+    return HexParser(source, limit, image).Run();
 }
 
 THexReadResult ReadHexFile(const std::filesystem::path& fileName, std::size_t size,
@@ -235,19 +281,9 @@ THexReadResult ReadHexFile(const std::filesystem::path& fileName, std::size_t si
     THexReadResult refused;
     refused.error = THexError::heOpen;
     if (!file) return refused;
-
-    std::string text;
-    std::error_code ec;
-    const auto length = std::filesystem::file_size(fileName, ec);
-    if (!ec) text.reserve(static_cast<std::size_t>(length));
-    char chunk[65536];
-    for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        text.append(chunk, got);
-        if (got < sizeof chunk) break;
-    }
-    if (std::ferror(file.get())) return refused;
-    return HexParser(text, limit, image).Run();
+    TextSource source(file.get());
+    const THexReadResult result = HexParser(source, limit, image).Run();
+    return source.Failed() ? refused : result;
 }
 
 } // namespace imagefile

@@ -59,7 +59,9 @@ struct THexReadResult {
 // use it.
 THexReadResult ReadHexText(std::string_view text, std::size_t size, std::span<std::uint8_t> image);
 
-// Reads the file fileName as ReadHexText does; heOpen when it cannot be read.
+// Reads the file fileName as ReadHexText does, a piece at a time: memory stays
+// bounded whatever the file's length, and the reading stops at the first
+// refused record. heOpen when the file cannot be opened or read.
 THexReadResult ReadHexFile(const std::filesystem::path& fileName, std::size_t size,
                            std::span<std::uint8_t> image);
 

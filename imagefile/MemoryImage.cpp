@@ -6,6 +6,7 @@
 #include "ImageFileName.h"
 
 #include <algorithm>
+#include <new>
 
 namespace imagefile {
 
@@ -53,6 +54,17 @@ TLoadOutcome LoadImageBytes(const std::filesystem::path& fileName, TMemoryKind m
     return out;
 }
 
+// A load that could not get the little memory it needs is refused like an
+// unreadable file: the buffer stays as it was.
+TLoadOutcome OutOfMemory(const std::filesystem::path& fileName, TMemoryKind memory) {
+    TLoadOutcome out;
+    out.hexFormat = IsHexFileName(fileName.native());
+    out.result = out.hexFormat ? TLoadResult::lrHexError : TLoadResult::lrOpenError;
+    out.message = out.hexFormat ? std::string(HexErrorMessage) : std::string(FileErrorMessage(memory));
+    out.detail = "not enough memory";
+    return out;
+}
+
 TSaveOutcome SaveImageBytes(const std::filesystem::path& fileName, TMemoryKind memory,
                             std::span<const std::uint8_t> bytes) {
     TSaveOutcome out;
@@ -77,24 +89,32 @@ std::string_view TooLongMessage(TMemoryKind memory) {
 
 TLoadOutcome LoadFlashImage(const std::filesystem::path& fileName, std::size_t flashSize,
                             std::span<std::uint32_t> flashBuffer) {
-    const std::size_t words = FlashWords(flashSize, flashBuffer.size());
-    std::vector<std::uint8_t> bytes(words * 2);
-    TLoadOutcome out = LoadImageBytes(fileName, TMemoryKind::mkFlash, bytes);
-    if (out.imageChanged) {
-        for (std::size_t i = 0; i < words; ++i)
-            flashBuffer[i] = static_cast<std::uint32_t>(bytes[2 * i]) |
-                             static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8;
+    try {
+        const std::size_t words = FlashWords(flashSize, flashBuffer.size());
+        std::vector<std::uint8_t> bytes(words * 2);
+        TLoadOutcome out = LoadImageBytes(fileName, TMemoryKind::mkFlash, bytes);
+        if (out.imageChanged) {
+            for (std::size_t i = 0; i < words; ++i)
+                flashBuffer[i] = static_cast<std::uint32_t>(bytes[2 * i]) |
+                                 static_cast<std::uint32_t>(bytes[2 * i + 1]) << 8;
+        }
+        return out;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(fileName, TMemoryKind::mkFlash);
     }
-    return out;
 }
 
 TLoadOutcome LoadEEpromImage(const std::filesystem::path& fileName, std::size_t eepromSize,
                              std::span<std::uint8_t> eepromBuffer) {
-    const std::size_t count = std::min(eepromSize, eepromBuffer.size());
-    std::vector<std::uint8_t> bytes(count);
-    TLoadOutcome out = LoadImageBytes(fileName, TMemoryKind::mkEEprom, bytes);
-    if (out.imageChanged) std::copy(bytes.begin(), bytes.end(), eepromBuffer.begin());
-    return out;
+    try {
+        const std::size_t count = std::min(eepromSize, eepromBuffer.size());
+        std::vector<std::uint8_t> bytes(count);
+        TLoadOutcome out = LoadImageBytes(fileName, TMemoryKind::mkEEprom, bytes);
+        if (out.imageChanged) std::copy(bytes.begin(), bytes.end(), eepromBuffer.begin());
+        return out;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(fileName, TMemoryKind::mkEEprom);
+    }
 }
 
 std::vector<std::uint8_t> FlashImageBytes(std::span<const std::uint32_t> flashBuffer,

@@ -65,6 +65,11 @@ struct TLoadOutcome {
     }
 };
 
+// The loads use memory bounded by the memory size whatever the file: a binary
+// file is read no further than one byte past the memory size, a HEX file a
+// piece at a time up to its first refused record. A load that cannot get that
+// memory is refused like an unreadable file.
+//
 // Loads fileName into the first flashSize / 2 words of flashBuffer (clipped
 // to its size). Every word of that range is first set to 0xFFFF, the erased
 // value; a binary image of odd length gives its last byte as the low byte of

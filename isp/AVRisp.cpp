@@ -70,30 +70,40 @@ const std::string& TAVRisp::PortLibraryPath() const {
 // ---------------------------------------------------------------- port ----
 
 bool TAVRisp::OpenPort() {
-    if (PortOpen_) return OpenWith({});
+    if (PortOpen_) return OpenWith({}, {});
     auto library = std::make_unique<TPortLibrary>();
     TPortEntries entries;
-    if (library->Load(PortLibraryCandidates(std::getenv(PortLibraryVariable), ExecutableDir())))
-        entries = library->Resolve();
+    std::string failure;
+    if (!library->Load(PortLibraryCandidates(std::getenv(PortLibraryVariable), ExecutableDir())))
+        failure = "cannot load the port library: " + library->Error();
+    else if (entries = library->Resolve(); !entries.Complete())
+        failure = library->Path() + " is not a port library: an entry is missing";
     Library_ = std::move(library);
-    return OpenWith(std::move(entries));
+    return OpenWith(std::move(entries), std::move(failure));
 }
 
 bool TAVRisp::OpenPort(TPortEntries Entries) {
-    if (PortOpen_) return OpenWith({});
+    if (PortOpen_) return OpenWith({}, {});
     Library_.reset();
-    return OpenWith(std::move(Entries));
+    return OpenWith(std::move(Entries), "the port entries are incomplete");
 }
 
 // The common tail of both ways of opening: a port that is already open stays
 // as it is; otherwise the entries are kept and the library asked for access.
-bool TAVRisp::OpenWith(TPortEntries Entries) {
+// Failure says why, when the entries are not complete.
+bool TAVRisp::OpenWith(TPortEntries Entries, std::string Failure) {
     StartProgress(0);
     if (!PortOpen_ && Entries.Complete()) {
         Port_ = std::move(Entries);
         PortOpen_ = Port_.InitializeWinIo() != 0;
-        if (!PortOpen_) Port_ = {};
+        if (!PortOpen_) {
+            const std::string library = Library_ ? Library_->Path() : "the port library";
+            const std::string why = Port_.GetWinIoError ? Port_.GetWinIoError() : std::string();
+            Failure = library + " refused port access" + (why.empty() ? "" : ": " + why);
+            Port_ = {};
+        }
     }
+    PortError_ = PortOpen_ ? std::string() : std::move(Failure);
     if (PortOpen_)
         ShowStatus("ISP interface is ready", skInformation);
     else
@@ -335,6 +345,7 @@ bool TAVRisp::Identify() {
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
+    AVRsignature_ = {};
     LinesOff();
     PowerUpReset();
 
@@ -349,6 +360,7 @@ bool TAVRisp::Identify() {
         }
         if (answered) {
             const uint8_t s2 = ReadSignature(2);
+            AVRsignature_ = {AtmelManufacturerCode, s1, s2};
             const int row = FindDeviceRow(s1, s2);
             if (row >= 0) {
                 SelectDevice(static_cast<uint8_t>(row));
@@ -492,12 +504,23 @@ void TAVRisp::WriteFuse(uint32_t Value, uint8_t Selector) {
 
 // ----------------------------------------------------------- operations ----
 
+// Erasing, writing and verifying need a part of the catalogue: with no part
+// selected the sizes are zero, and an erase would wipe a part the tool cannot
+// program while a verification over nothing would pass.
+bool TAVRisp::RefusedWithoutDevice() {
+    if (FlashSize_ > 0) return false;
+    ShowStatus("Atmel AVR Device NOT found", skError);
+    return true;
+}
+
 bool TAVRisp::EraseDevice() {
+    if (RefusedWithoutDevice()) return false;
     ShowStatus("Clear AVR memory", skInformation);
     return ChipErase();
 }
 
 bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
+    if (RefusedWithoutDevice()) return false;
     ShowStatus("Writting data to Flash memory", skInformation);
     const int32_t n = StepsWithin(Start, Size / 2, FlashBufferWords);
     StartProgress(n);
@@ -539,6 +562,7 @@ bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
 
 // Runs from the highest word down, so the mismatch reported is the highest.
 bool TAVRisp::VerifyFlash(int32_t Size) {
+    if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in Flash memory", skInformation);
     int32_t i = StepsWithin(0, Size / 2, FlashBufferWords);
     StartProgress(i);
@@ -558,6 +582,7 @@ bool TAVRisp::VerifyFlash(int32_t Size) {
 }
 
 bool TAVRisp::WriteEEprom(int32_t Start, int32_t Count) {
+    if (RefusedWithoutDevice()) return false;
     ShowStatus("Writting data to EEPROM memory", skInformation);
     const int32_t n = StepsWithin(Start, Count, EEpromBufferBytes);
     StartProgress(n);
@@ -587,6 +612,7 @@ bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
 }
 
 bool TAVRisp::VerifyEEprom(int32_t Count) {
+    if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in EEPROM memory", skInformation);
     int32_t j = StepsWithin(0, Count, EEpromBufferBytes);
     StartProgress(j);

@@ -97,6 +97,9 @@ public:
     uint8_t AVRhfb() const { return AVRhfb_; }
     uint8_t AVRefb() const { return AVRefb_; }
     uint8_t AVRfuse() const { return AVRfuse_; }
+    // The three signature bytes the last identification read from an
+    // answering part, known or not; zeros when no part answered.
+    const std::array<uint8_t, 3>& AVRsignature() const { return AVRsignature_; }
 
     // Engine state, readable for the window and for inspection.
     uint32_t SpeedFactor() const { return SpeedFactor_; }
@@ -109,6 +112,9 @@ public:
     uint32_t PageWordIndex() const { return PageWordIndex_; }
     // The file of the port library in use, empty for entries supplied in process.
     const std::string& PortLibraryPath() const;
+    // Why the last OpenPort failed: which library, which device file, the
+    // system's error; empty while the port is open.
+    const std::string& PortError() const { return PortError_; }
 
     // Fast programming, off unless asked for: the engine waits for the part
     // instead of the fixed times, skips what an erased part already holds,
@@ -136,7 +142,8 @@ public:
     void Release();
     void Abort();
 
-    // Memories and fuses.
+    // Memories and fuses. Erase, write and verify refuse (false, status
+    // "Atmel AVR Device NOT found") while no part of the catalogue is selected.
     bool EraseDevice();
     bool WriteFlash(int32_t Start, int32_t Size);
     bool ReadFlash(int32_t Start, int32_t Size);
@@ -193,8 +200,9 @@ public:
     void WriteFuse(uint32_t Value, uint8_t Selector);
 
 private:
-    bool OpenWith(TPortEntries Entries);
+    bool OpenWith(TPortEntries Entries, std::string Failure);
     void SelectDevice(uint8_t Row);
+    bool RefusedWithoutDevice();
     void Sleep(uint32_t Milliseconds);
     void SetDataBits(uint8_t Mask);
     void ClearDataBits(uint8_t Mask);
@@ -236,9 +244,11 @@ private:
     uint8_t AVRhfb_ = 0xFF;
     uint8_t AVRefb_ = 0;
     uint8_t AVRfuse_ = 0;
+    std::array<uint8_t, 3> AVRsignature_{};
 
     uint32_t SpeedFactor_ = 1;
     bool PortOpen_ = false;
+    std::string PortError_;
     uint32_t PortBase_ = LptBase;
     uint8_t DeviceIndex_ = DefaultDevice;
     uint8_t AbortRequest_ = 0;

@@ -12,6 +12,7 @@ using InitializeFn = int (*)();
 using ShutdownFn = void (*)();
 using GetPortValFn = int (*)(uint16_t, uint32_t*, uint8_t);
 using SetPortValFn = int (*)(uint16_t, uint32_t, uint8_t);
+using GetWinIoErrorFn = const char* (*)();
 
 std::string LibraryFileFor(const std::string& setting) {
     if (setting == "lpt") return "libportio-lpt.so";
@@ -29,6 +30,10 @@ template <typename Fn> Fn Symbol(void* handle, const char* name) {
 }
 
 } // namespace
+
+std::string PortFailureText(const std::string& Why) {
+    return "ISP interface NOT initialised: " + Why + "; " + PortRemedy;
+}
 
 std::vector<std::string> PortLibraryCandidates(const char* Setting, const std::string& ExeDir) {
     std::string setting = (Setting != nullptr && *Setting != '\0') ? Setting : "lpt";
@@ -76,5 +81,10 @@ TPortEntries TPortLibrary::Resolve() const {
     if (auto fn = Symbol<ShutdownFn>(Handle_, "ShutdownWinIo")) entries.ShutdownWinIo = fn;
     if (auto fn = Symbol<GetPortValFn>(Handle_, "GetPortVal")) entries.GetPortVal = fn;
     if (auto fn = Symbol<SetPortValFn>(Handle_, "SetPortVal")) entries.SetPortVal = fn;
+    if (auto fn = Symbol<GetWinIoErrorFn>(Handle_, "GetWinIoError"))
+        entries.GetWinIoError = [fn] {
+            const char* text = fn();
+            return std::string(text != nullptr ? text : "");
+        };
     return entries;
 }

@@ -1,6 +1,7 @@
 // The engine's only way to the parallel port: four entries of a port I/O
-// library, either resolved from a shared library loaded at run time or
-// supplied in process (a test wires them to a simulated part).
+// library, and an optional fifth that says why access was refused, either
+// resolved from a shared library loaded at run time or supplied in process
+// (a test wires them to a simulated part).
 #pragma once
 
 #include <cstdint>
@@ -16,12 +17,23 @@ struct TPortEntries {
     std::function<int(uint16_t Port, uint32_t* Value, uint8_t Size)> GetPortVal;
     // The result is not used.
     std::function<int(uint16_t Port, uint32_t Value, uint8_t Size)> SetPortVal;
+    // Optional: why the last InitializeWinIo failed, in one line.
+    std::function<std::string()> GetWinIoError;
 
     bool Complete() const { return InitializeWinIo && ShutdownWinIo && GetPortVal && SetPortVal; }
 };
 
 // Environment variable naming the port library: "lpt", "sim" or a path.
 inline constexpr const char* PortLibraryVariable = "QUILLON_PORTIO";
+
+// What a person can do when the port cannot be opened.
+inline constexpr const char* PortRemedy =
+    "load the ppdev module (modprobe ppdev), join the group lp (usermod -aG lp $USER, then log "
+    "in again), or set QUILLON_PORTIO=sim to try the simulated part";
+
+// One line for a person on a port that could not be opened: what failed
+// (`Why`, the engine's PortError) and what to do.
+std::string PortFailureText(const std::string& Why);
 
 // The files to try, in order, for a setting of QUILLON_PORTIO (null or empty
 // means "lpt"): the named library beside the executable first, then through
@@ -48,8 +60,9 @@ public:
     const std::string& Path() const { return Path_; }
     const std::string& Error() const { return Error_; }
 
-    // The four entries resolved by name, in the order InitializeWinIo,
-    // ShutdownWinIo, GetPortVal, SetPortVal; a missing one stays empty.
+    // The entries resolved by name, in the order InitializeWinIo,
+    // ShutdownWinIo, GetPortVal, SetPortVal, GetWinIoError; a missing one
+    // stays empty.
     TPortEntries Resolve() const;
 
 private:

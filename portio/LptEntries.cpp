@@ -30,4 +30,8 @@ int SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
     return Port().Set(port, value, size);
 }
 
+const char* GetWinIoError(void) {
+    return Port().Error().c_str();
+}
+
 } // extern "C"

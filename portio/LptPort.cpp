@@ -1,6 +1,8 @@
 #include "LptPort.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
@@ -33,11 +35,16 @@ std::string LptPort::DevicePath() {
 bool LptPort::Open(const std::string& device) {
     if (IsOpen()) return true;
     const int fd = sys_.Open(device.c_str());
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = "cannot open " + device + ": " + std::strerror(errno);
+        return false;
+    }
     if (sys_.Ioctl(fd, PPCLAIM, nullptr) != 0) {
+        error_ = "cannot claim " + device + ": " + std::strerror(errno);
         sys_.Close(fd);
         return false;
     }
+    error_.clear();
     fd_ = fd;
     // The cable needs the data lines driven; a port that cannot switch
     // direction is always an output port, so a refusal here is harmless.

@@ -34,8 +34,11 @@ public:
     LptPort& operator=(const LptPort&) = delete;
 
     // Opens and claims the device file; false when either fails (nothing is
-    // left open then).
+    // left open then, and Error() says what failed).
     bool Open(const std::string& device);
+    // Why the last Open failed: the device file and the system's error;
+    // empty after an Open that succeeded.
+    const std::string& Error() const { return error_; }
     // Releases and closes the port; nothing happens when it is not open.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
@@ -51,6 +54,7 @@ public:
 private:
     ParportSystem& sys_;
     int fd_ = -1;
+    std::string error_;
     uint8_t dataShadow_ = 0;
 };
 

@@ -14,12 +14,15 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace {
 
 // Destroyed at unload or exit, which saves the chip's state folder when a
 // program ends without calling ShutdownWinIo.
 std::unique_ptr<avrsim::SimTarget> g_target;
+// Why the last InitializeWinIo failed.
+std::string g_error;
 
 bool ReportWanted() {
     const char* report = std::getenv("QUILLON_SIM_REPORT");
@@ -43,9 +46,10 @@ int InitializeWinIo(void) {
     try {
         g_target = std::make_unique<avrsim::SimTarget>(avrsim::SimConfig::FromEnvironment());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "libportio-sim: %s\n", e.what());
+        g_error = e.what();
         return 0;
     }
+    g_error.clear();
     return 1;
 }
 
@@ -64,6 +68,10 @@ int GetPortVal(uint16_t port, uint32_t* value, uint8_t size) {
 
 int SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
     return g_target ? g_target->SetPortVal(port, value, size) : 0;
+}
+
+const char* GetWinIoError(void) {
+    return g_error.c_str();
 }
 
 } // extern "C"

@@ -1,8 +1,8 @@
 #pragma once
 
-/* The four entries every port I/O library exports with C linkage. The
-   programmer loads one such library at run time and reaches the parallel
-   port only through it. */
+/* The four entries every port I/O library exports with C linkage, and an
+   optional fifth that says why access was refused. The programmer loads one
+   such library at run time and reaches the parallel port only through it. */
 
 #include <stdint.h>
 
@@ -18,6 +18,10 @@ PORTIO_EXPORT void ShutdownWinIo(void);
 /* Non-zero on success; size must be 1 (one byte). */
 PORTIO_EXPORT int GetPortVal(uint16_t port, uint32_t* value, uint8_t size);
 PORTIO_EXPORT int SetPortVal(uint16_t port, uint32_t value, uint8_t size);
+/* Optional: why the last InitializeWinIo failed, in one line (the device
+   file, the system's error); empty when it did not fail. Valid until the
+   next call into the library. */
+PORTIO_EXPORT const char* GetWinIoError(void);
 
 #ifdef __cplusplus
 }

@@ -141,14 +141,20 @@ TEST_F(DragDrop, OnlyTheFirstLineIsInserted) {
     EXPECT_EQ(dest->Text(), "firstup");
 }
 
-TEST_F(DragDrop, LettersGoIntoAHexFieldUnfiltered) {
+TEST_F(DragDrop, DropsEnterOnTheTermsOfTyping) {
     dest->SetEditType(etHex);
     dest->SetPrefix("0x");
     dest->SetText("A5");
     QMimeData data;
     data.setText("xyz");
+    EXPECT_EQ(DropOnto(dest, QPoint(250, 10), &data), Qt::IgnoreAction);
+    EXPECT_EQ(dest->ShownText(), "0xA5");
+    data.setText("c");
+    DropOnto(dest, Before(dest, 1), &data); // onto the prefix: lands in the value
+    EXPECT_EQ(dest->ShownText(), "0xcA5");
+    dest->setReadOnly(true);
     DropOnto(dest, QPoint(250, 10), &data);
-    EXPECT_EQ(dest->ShownText(), "0xA5xyz");
+    EXPECT_EQ(dest->ShownText(), "0xcA5");
 }
 
 TEST_F(DragDrop, FilesAcceptedButIgnoredOtherDataRefused) {
@@ -181,6 +187,13 @@ TEST_F(DragDrop, DropCaretFollowsAndLeaves) {
     QDragLeaveEvent leave;
     QApplication::sendEvent(dest, &leave);
     EXPECT_EQ(dest->DropCaret(), QPoint(-1, -1));
+    // In a field scrolled to the end of a long text, positions are where the
+    // text is drawn.
+    dest->SetText(QString(200, QLatin1Char('W')));
+    dest->end(false);
+    dest->grab();
+    EXPECT_GT(dest->CharPos(200).x(), dest->width() / 2);
+    EXPECT_LT(dest->CharPos(200).x(), dest->width());
 }
 
 TEST_F(DragDrop, PressAndReleaseWithoutMovePlacesCaret) {

@@ -108,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         TypeRow{"RangeSeparatorBeforeSeparator", Of(etRange), kDot, "1,2", 1, -1, ";", "1,2", 1},
         TypeRow{"RangeLetterRefused", Of(etRange), kDot, "1", 1, -1, "a", "1", 1},
         TypeRow{"MoneyGroupsWhileTyping", MoneyAuto(), kDot, "", 0, -1, "1234", "1,234", 5},
+        TypeRow{"MoneyKeepsDigitsBeyondDoublePrecision", MoneyAuto(), kDot, "", 0, -1,
+                "98765432109876543210", "98,765,432,109,876,543,210", 26},
         TypeRow{"MoneyGroupsCommaLocale", MoneyAuto(), kComma, "", 0, -1, "1234567", "1.234.567",
                 9},
         TypeRow{"MoneyDecimalAgainJumps", MoneyAuto(), kDot, "12.5", 1, -1, ".", "12.5", 3},
@@ -325,7 +327,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "1,234,567"},
         PasteRow{"UppercaseConverts", Of(etUppercase), "A", 1, -1, "bc", "ABC"},
         PasteRow{"MixedCaseConverts", Of(etMixedCase), "", 0, -1, "mcdonald", "McDonald"},
-        PasteRow{"StringReplacesSelection", Of(etString), "abcd", 1, 3, "XY", "aXYd"}),
+        PasteRow{"StringReplacesSelection", Of(etString), "abcd", 1, 3, "XY", "aXYd"},
+        PasteRow{"StringTakesTheFirstLine", Of(etString), "", 0, -1, "ab\ncd", "ab"},
+        PasteRow{"UnsignedNumericRefusesMinus", Of(etNumeric), "12", 2, -1, "-", "12"},
+        PasteRow{"UnsignedMoneyRefusesMinus", Of(etMoney, 2), "", 0, -1, "-3.50", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Paste, CaretAndSelectionAfterward) {
@@ -337,9 +342,13 @@ TEST(Paste, CaretAndSelectionAfterward) {
     PasteText(box, "XYZ", Of(etString), kDot);
     EXPECT_EQ(box.caret, 4);
     EXPECT_FALSE(box.HasSelection());
-    // A refused paste still moves the caret as remembered, clamped to the text.
-    box = Box("0xA", 3);
-    r = PasteText(box, "BCDE", Fuse(), kDot);
+    // A refused paste still moves the caret as remembered, but never past
+    // the end of the value into the suffix.
+    TAdvSettings kg = WithSuffix(Of(etNumeric), "kg");
+    kg.prefix = "$";
+    box = Box("$12kg", 2);
+    r = PasteText(box, "-x", kg, kDot);
+    EXPECT_EQ(box.text, "$12kg");
     EXPECT_EQ(box.caret, 3);
     EXPECT_FALSE(r.modifiedMark.has_value());
 }

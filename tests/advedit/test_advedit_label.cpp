@@ -2,10 +2,13 @@
 // storage of a field's text in an INI file and in the per-user store.
 #include "AdvEdit.h"
 #include "AdvEditLabel.h"
+#include "AdvEditIni.h"
 #include "AdvEditStore.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,16 +178,67 @@ TEST(Persistence, StoredAtSignMeansNoValue) {
     EXPECT_EQ(edit->ShownText(), "0x3F");
 }
 
-TEST(Persistence, StoredValueWithCommasIsOneText) {
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+void WriteAll(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+TEST(Persistence, IniWriteKeepsEveryOtherByteOfTheFile) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("prog.INI");
+    const QByteArray head = "; kept by hand\n[Paths]\nLast File = C:\\tools\\x.hex\n"
+                            "Window Left=10\n\n[My Fuses]\n; the low fuse\n";
+    const QByteArray tail = "Other = 1\n\n[Foreign]\nLFBEdit=@ByteArray(0xA5)\n";
+    WriteAll(ini, head + "lfbedit =  0x11\n" + tail);
+    auto edit = LoadField(ini, plInifile, "0");
+    edit->Persistence().SetSection("My Fuses");
+    edit->SetText("a5");
+    ASSERT_TRUE(edit->StoreText());
+    EXPECT_EQ(ReadAll(ini), head + "lfbedit =  0xA5\n" + tail);
+    // A new entry goes at the end of its section, a new section at the end.
+    edit->setObjectName("HFBEdit");
+    ASSERT_TRUE(edit->StoreText());
+    edit->Persistence().SetSection("New Fuses");
+    ASSERT_TRUE(edit->StoreText());
+    EXPECT_EQ(ReadAll(ini), head + "lfbedit =  0xA5\nOther = 1\nHFBEdit=0xA5\n\n[Foreign]\n"
+                                   "LFBEdit=@ByteArray(0xA5)\n[New Fuses]\nHFBEdit=0xA5\n");
+    EXPECT_EQ(IniValue(ReadAll(ini), "paths", "last file"), "C:\\tools\\x.hex");
+    // The file's own line ends, also after a last line without one.
+    EXPECT_EQ(IniWithValue("[A]\r\nx=1", "A", "y", "2"), "[A]\r\nx=1\r\ny=2\r\n");
+}
+
+TEST(Persistence, StoredTextTheTypeRefusesIsNone) {
     QTemporaryDir dir;
     const QString ini = dir.filePath("p.ini");
-    {
-        QFile file(ini);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Fuses]\nLFBEdit=0x1,2\n");
+    for (const char* stored : {"0x1,2", "0xZZZ;rm", "A5", "@ByteArray(0xA5)"}) {
+        WriteAll(ini, QByteArray("[Fuses]\nLFBEdit=") + stored + "\n");
+        auto edit = LoadField(ini, plInifile, "3F");
+        EXPECT_EQ(edit->ShownText(), "0x3F") << stored;
+        edit->Persistence().SetEnable(false);
     }
-    auto edit = LoadField(ini, plInifile, "3F");
-    EXPECT_EQ(edit->ShownText(), "0x1,2");
+}
+
+TEST(Persistence, AStoreThatCannotBeWrittenIsReported) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("prog.INI");
+    ASSERT_TRUE(QDir().mkdir(folder)); // a folder where the file should be
+    QStringList reasons;
+    {
+        auto edit = LoadField(folder, plInifile, "12");
+        edit->OnStoreError = [&reasons](TAdvEdit*, const QString& why) { reasons << why; };
+        EXPECT_FALSE(edit->StoreText());
+        edit->Persistence().SetKey(dir.filePath("prog.INI/inside/x.INI"));
+        EXPECT_FALSE(edit->StoreText());
+        edit->Persistence().SetKey(folder);
+    } // and once more as the field goes
+    EXPECT_EQ(reasons.size(), 3);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 TEST(Persistence, StoredOnEditorRecreation) {

@@ -123,6 +123,7 @@ struct WriteRow {
     bool commaLocale;
     const char* in;
     const char* shown;
+    bool isSigned;
 };
 
 class FormatForWriteTest : public ::testing::TestWithParam<WriteRow> {};
@@ -132,30 +133,37 @@ TEST_P(FormatForWriteTest, ChecksAndFormats) {
     TAdvSettings s;
     s.editType = row.type;
     s.precision = row.precision;
+    s.isSigned = row.isSigned;
     EXPECT_EQ(FormatForWrite(QString::fromUtf8(row.in), s, row.commaLocale ? kComma : kDot),
               QString::fromUtf8(row.shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FormatForWriteTest,
-    ::testing::Values(WriteRow{"HexUpperCased", etHex, 0, false, "ff", "FF"},
-                      WriteRow{"HexFuseByte", etHex, 0, false, "A5", "A5"},
-                      WriteRow{"HexRejectsFloat", etHex, 0, false, "1.5", "0"},
-                      WriteRow{"HexEmptyStaysEmpty", etHex, 0, false, "", ""},
-                      WriteRow{"HexKeepsMinus", etHex, 0, false, "-A", "-A"},
-                      WriteRow{"HexRejectsLetterAtEnd", etHex, 0, false, "A5G", "0"},
-                      WriteRow{"NumericRejectsFloat", etNumeric, 0, false, "1.5", "0"},
-                      WriteRow{"NumericTakesInteger", etNumeric, 0, false, "-42", "-42"},
-                      WriteRow{"FloatDecimals", etFloat, 2, false, "1234.5", "1234.50"},
-                      WriteRow{"FloatRoundsHalf", etFloat, 1, false, "0.25", "0.2"},
-                      WriteRow{"FloatRejectsText", etFloat, 2, false, "abc", "0.00"},
-                      WriteRow{"FloatNoPrecisionKeeps", etFloat, 0, false, "1,234.5", "1,234.5"},
-                      WriteRow{"MoneyGrouped", etMoney, 2, false, "1234567.5", "1,234,567.50"},
-                      WriteRow{"MoneyCommaLocale", etMoney, 2, true, "1234,5", "1.234,50"},
-                      WriteRow{"MoneyNegative", etMoney, 2, false, "-1234", "-1,234.00"},
-                      WriteRow{"FloatCommaLocale", etFloat, 3, true, "2,5", "2,500"},
-                      WriteRow{"StringUnchecked", etString, 0, false, "any 1.5 x", "any 1.5 x"},
-                      WriteRow{"RangeUnchecked", etRange, 0, false, "1-5,7", "1-5,7"}),
+    ::testing::Values(WriteRow{"HexUpperCased", etHex, 0, false, "ff", "FF", true},
+                      WriteRow{"HexFuseByte", etHex, 0, false, "A5", "A5", true},
+                      WriteRow{"HexRejectsFloat", etHex, 0, false, "1.5", "0", true},
+                      WriteRow{"HexEmptyStaysEmpty", etHex, 0, false, "", "", true},
+                      WriteRow{"HexKeepsMinus", etHex, 0, false, "-A", "-A", true},
+                      WriteRow{"HexRejectsLetterAtEnd", etHex, 0, false, "A5G", "0", true},
+                      WriteRow{"NumericRejectsFloat", etNumeric, 0, false, "1.5", "0", true},
+                      WriteRow{"NumericTakesInteger", etNumeric, 0, false, "-42", "-42", true},
+                      WriteRow{"FloatDecimals", etFloat, 2, false, "1234.5", "1234.50", true},
+                      WriteRow{"FloatRoundsHalf", etFloat, 1, false, "0.25", "0.2", true},
+                      WriteRow{"FloatRejectsText", etFloat, 2, false, "abc", "0.00", true},
+                      WriteRow{"FloatNoPrecisionKeeps", etFloat, 0, false, "1,234.5", "1,234.5", true},
+                      WriteRow{"MoneyGrouped", etMoney, 2, false, "1234567.5", "1,234,567.50", true},
+                      WriteRow{"MoneyCommaLocale", etMoney, 2, true, "1234,5", "1.234,50", true},
+                      WriteRow{"MoneyNegative", etMoney, 2, false, "-1234", "-1,234.00", true},
+                      WriteRow{"FloatCommaLocale", etFloat, 3, true, "2,5", "2,500", true},
+                      WriteRow{"StringUnchecked", etString, 0, false, "any 1.5 x", "any 1.5 x", true},
+                      WriteRow{"RangeUnchecked", etRange, 0, false, "1-5,7", "1-5,7", true},
+                      WriteRow{"UnsignedNumericRefusesMinus", etNumeric, 0, false, "-42", "0", false},
+                      WriteRow{"UnsignedMoneyRefusesMinus", etMoney, 2, false, "-1234", "0.00", false},
+                      WriteRow{"StringLosesControlCharacters", etString, 0, false, "a\tb\nc", "abc",
+                               false},
+                      WriteRow{"AlphaNumericRefusesPunctuation", etAlphaNumeric, 0, false, "a-b", "0",
+                               false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ValueOfShown, StripsPrefixOnlyWhenPresentAndSuffixAlways) {

@@ -85,13 +85,18 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
     }
     EXPECT_EQ(rows, 35);
     EXPECT_FALSE(form.FastCheck->isChecked()) << "fast programming is asked for, not assumed";
-    // Spot checks that do not rely on the table.
+    // Key rows against their own numbers, so that a wrong row in the table shows.
     EXPECT_EQ(form.FlashEdit->parentWidget(), form.FlashBox);
-    EXPECT_EQ(form.FlashEdit->geometry(), QRect(8, 16, 521, 177));
-    EXPECT_EQ(form.EEPromBox->geometry(), QRect(8, 216, 657, 201));
-    EXPECT_EQ(form.AbortBtn->geometry(), QRect(192, 64, 105, 25));
-    EXPECT_EQ(form.ExitBtn->geometry(), QRect(680, 504, 113, 25));
-    EXPECT_EQ(form.EFBEdit->geometry(), QRect(200, 64, 33, 21));
+    const std::pair<QWidget*, QRect> key[] = {
+        {form.MainPanel, QRect(8, 8, 785, 425)},    {form.FlashBox, QRect(8, 8, 657, 201)},
+        {form.FlashEdit, QRect(8, 16, 521, 177)},   {form.FlReadBtn, QRect(544, 16, 105, 25)},
+        {form.FlSaveBtn, QRect(544, 168, 105, 25)}, {form.EEPromBox, QRect(8, 216, 657, 201)},
+        {form.MemWriteBtn, QRect(672, 24, 105, 25)}, {form.StatPanel, QRect(8, 440, 305, 97)},
+        {form.AVRStatPanel, QRect(8, 8, 289, 25)},  {form.AbortBtn, QRect(192, 64, 105, 25)},
+        {form.CtrlPanel, QRect(320, 440, 353, 97)}, {form.InitAVRBtn, QRect(240, 8, 105, 25)},
+        {form.EFBEdit, QRect(200, 64, 33, 21)},     {form.ExitBtn, QRect(680, 504, 113, 25)}};
+    for (const auto& [w, rect] : key)
+        EXPECT_EQ(w->geometry(), rect) << w->objectName().toStdString();
     EXPECT_EQ(form.AVRProgressBar->minimum(), 0);
     EXPECT_EQ(form.AVRProgressBar->value(), 0);
     EXPECT_TRUE(form.AVRStatPanel->font().bold());
@@ -99,6 +104,42 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
     EXPECT_EQ(form.LFBEdit->Prefix(), QStringLiteral("0x"));
     EXPECT_EQ(form.LFBEdit->LengthLimit(), 2);
     EXPECT_EQ(form.LFBEdit->EditType(), etHex);
+}
+
+TEST(MainWindowLayout, GroupFramesRunThroughTheirCaptionsAndAroundEveryControl) {
+    TFormBench bench("ATmega16");
+    bench.InitDevice();
+    for (QGroupBox* box : {bench.Form->FlashBox, bench.Form->EEPromBox}) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        const QImage shot = box->grab().toImage();
+        ASSERT_EQ(shot.size(), box->size());
+        // An empty spot between the buttons, and a column and a row crossing
+        // only the frame: between the view and the buttons, and below the view.
+        const QRgb ground = shot.pixel(600, 110);
+        const int column = 536, row = 197;
+        int top = 0, bottom = shot.height() - 1, left = 0, right = shot.width() - 1;
+        while (top < bottom && shot.pixel(column, top) == ground) ++top;
+        while (bottom > top && shot.pixel(column, bottom) == ground) --bottom;
+        while (left < right && shot.pixel(left, row) == ground) ++left;
+        while (right > left && shot.pixel(right, row) == ground) --right;
+        // Every control stands inside the frame's lines (two pixels each, etched).
+        for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const QRect g = child->geometry();
+            EXPECT_GT(g.top(), top + 1) << child->objectName().toStdString();
+            EXPECT_LT(g.bottom(), bottom - 1) << child->objectName().toStdString();
+            EXPECT_GT(g.left(), left + 1) << child->objectName().toStdString();
+            EXPECT_LT(g.right(), right - 1) << child->objectName().toStdString();
+        }
+        // The caption straddles the top line: its letters stand above and below it.
+        const int textWidth = box->fontMetrics().horizontalAdvance(box->title());
+        int above = 0, below = 0;
+        for (int y = 0; y < box->fontMetrics().height(); ++y)
+            for (int x = 8; x < 8 + textWidth; ++x)
+                if (qGray(shot.pixel(x, y)) < 128) ++(y < top ? above : below);
+        EXPECT_GT(above, 10);
+        EXPECT_GT(below, 10);
+        EXPECT_LE(top, 8);
+    }
 }
 
 TEST(MainWindowLayout, TabKeyVisitsControlsInTableOrder) {
@@ -186,6 +227,12 @@ TEST(MainWindowStart, PortLibraryMissingLeavesInitDeviceDisabled) {
     ExpectIdleWithoutDevice(form, false);
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("ISP interface NOT initialised"));
     EXPECT_EQ(StatusColour(form), Red);
+    // Why, and what to do, where the user looks.
+    const QString why = form.AVRStatPanel->toolTip();
+    EXPECT_TRUE(why.contains(QStringLiteral("/nonexistent/libportio-missing.so"))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QStringLiteral("No such file or directory")));
+    EXPECT_TRUE(why.contains(QStringLiteral("ppdev")));
+    EXPECT_TRUE(why.contains(QStringLiteral("QUILLON_PORTIO=sim")));
     QTest::mouseClick(form.InitAVRBtn, Qt::LeftButton);
     EXPECT_TRUE(dialogs.Messages.empty());
 }
@@ -454,22 +501,35 @@ TEST(MainWindowSession, InformationShowsOneWindow) {
 
 namespace {
 
-TEST(MainWindowSession, PartOutsideTheCatalogueEnablesReleaseThatAsksNothing) {
-    TFormBench bench("ATmega8");
+TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAsksNothing) {
+    TFormBench bench("ATmega2560");
     TForm1& form = *bench.Form;
+    const std::vector<uint8_t> program(bench.Sim->Flash().size(), 0x5A);
+    bench.Sim->SetFlash(program);
     bench.Click(form.InitAVRBtn);
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : NONE"));
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x0000"));
     EXPECT_TRUE(form.RelBtn->isEnabled());
-    EXPECT_TRUE(form.FlReadBtn->isEnabled());
+    for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.MemWriteBtn),
+                       static_cast<QWidget*>(form.FlVerifyBtn), static_cast<QWidget*>(form.EELoadBtn),
+                       static_cast<QWidget*>(form.LFBEdit), static_cast<QWidget*>(form.WFuseBtn)})
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     bench.Dialogs.Clear();
     bench.Click(form.RelBtn);
     EXPECT_TRUE(bench.Dialogs.Messages.empty());
     EXPECT_TRUE(form.RelBtn->isEnabled());
-    // The memory commands run over zero words.
-    bench.Click(form.FlVerifyBtn);
-    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Data in Flash is OK")});
+    // Reached past the locked buttons, the engine itself refuses to erase or
+    // verify a part without sizes: the part keeps its program.
+    bench.Click(form.MemWriteBtn);
+    EXPECT_TRUE(bench.Dialogs.Messages.empty());
+    form.FlVerifyBtnClick();
+    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Error in Flash")});
+    bench.Dialogs.Clear();
+    form.MemWriteBtnClick();
+    EXPECT_EQ(bench.Dialogs.Texts()[1], QStringLiteral("Can NOT Erease AVR device."));
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), bench.Sim->Flash().begin()));
+    EXPECT_FALSE(form.MemWriteBtn->isEnabled());
 }
 
 } // namespace

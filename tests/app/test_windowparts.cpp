@@ -1,17 +1,22 @@
 // The small parts the main window is built from: the file dialogs' folder and name
-// memory, the filter conversion, the enabling of containers and the button pictures.
+// memory, the filter conversion, the messages, the group captions, the enabling of
+// containers and the button pictures.
 
 #include "ButtonIcons.h"
+#include "ClassicGroupBox.h"
 #include "ControlsEnabled.h"
 #include "Dialogs.h"
+#include "WindowFonts.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,6 +81,52 @@ TEST(FileDlg, FilterBecomesQtEntries) {
     EXPECT_EQ(FilterToQt(QStringLiteral("Binary files|*.bin")),
               QStringList{QStringLiteral("Binary files (*.bin)")});
     EXPECT_TRUE(FilterToQt(QString()).isEmpty());
+}
+
+TEST(QtDialogs, MessagesAreTitledAlikeInTheWindowsFont) {
+    QString title;
+    QFont font;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        font = box->font();
+        box->done(QMessageBox::No);
+    });
+    TQtDialogs dialogs;
+    EXPECT_EQ(dialogs.MessageBox(nullptr, QStringLiteral("Write NEW data to AVR?"),
+                                 TMsgKind::mkConfirmation, TMsgButtons::mbYesNo),
+              TMsgAnswer::maNo);
+    EXPECT_EQ(title, QStringLiteral("Quillon"));
+    EXPECT_EQ(font.families(), WindowFont().families());
+    EXPECT_EQ(font.pixelSize(), WindowFont().pixelSize());
+}
+
+TEST(GroupCaption, LongFileNamesLoseTheMiddleOfTheirFoldersOnly) {
+    const QFontMetrics metrics(WindowFont());
+    const QString folders = QStringLiteral("/home/someone/projects/firmware/releases/2026/december");
+    const QString caption = QStringLiteral("Flash Memory (") + folders.repeated(3) +
+                            QStringLiteral("/blink_m16.hex)");
+    const QString shown = ElideCaption(caption, metrics, 400);
+    EXPECT_LE(metrics.horizontalAdvance(shown), 400);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Flash Memory (/home/"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("/december/blink_m16.hex)"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026)));
+    // Short captions stand as they are; a file's own name is never cut.
+    const QString buffer = QStringLiteral("EEPROM Memory (buffer)");
+    EXPECT_EQ(ElideCaption(buffer, metrics, 400), buffer);
+    const QString name = QStringLiteral("a_file_name_far_too_long_for_any_frame_").repeated(4) +
+                         QStringLiteral(".bin");
+    EXPECT_TRUE(ElideCaption(QStringLiteral("EEPROM Memory (/tmp/x/") + name + QLatin1Char(')'),
+                             metrics, 200)
+                    .endsWith(QLatin1Char('/') + name + QLatin1Char(')')));
+
+    // The group box draws the shortened caption and keeps its title whole.
+    TClassicGroupBox box(caption);
+    box.setFont(WindowFont());
+    box.resize(657, 201);
+    EXPECT_EQ(box.title(), caption);
+    EXPECT_EQ(box.ShownCaption(), ElideCaption(caption, box.fontMetrics(), 657 - 16));
 }
 
 TEST(ControlsEnabled, LabelsNeverGreyAndChildrenFollow) {

@@ -347,8 +347,9 @@ TEST_P(EesavePart, ChipEraseKeepsEepromWhenEesaveIsProgrammed) {
     target.SetEeprom(std::vector<uint8_t>(part.eepromBytes, 0x42));
     target.SetFlash(std::vector<uint8_t>(part.flashBytes, 0x00));
     bench.Enter();
-    const uint8_t high = static_cast<uint8_t>(part.factoryFuses[1] & ~part.eesaveMask);
-    wire.Instruction(0xAC, 0xA8, 0x00, high);
+    const uint8_t which = part.eesaveFuse;
+    const uint8_t fuse = static_cast<uint8_t>(part.factoryFuses[which] & ~part.eesaveMask);
+    wire.Instruction(0xAC, which == 0 ? 0xA0 : 0xA8, 0x00, fuse);
     bench.WaitMs(part.fuseBusyUs / 1000.0);
     wire.Instruction(0xAC, 0x80, 0x00, 0x00);
     bench.WaitMs(part.eraseBusyUs / 1000.0);
@@ -358,7 +359,7 @@ TEST_P(EesavePart, ChipEraseKeepsEepromWhenEesaveIsProgrammed) {
     EXPECT_EQ(ReadEeprom(0), 0x42);
     for (uint8_t b : target.Eeprom())
         ASSERT_EQ(b, 0x42);
-    EXPECT_EQ(target.Fuses()[1], high) << "fuses survive the erase";
+    EXPECT_EQ(target.Fuses()[which], fuse) << "fuses survive the erase";
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, EesavePart, testing::ValuesIn(PartsWhere([](const PartInfo& p) {

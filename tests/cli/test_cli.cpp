@@ -10,11 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <stdlib.h>
 
 namespace {
 
@@ -26,6 +29,18 @@ std::vector<uint8_t> FileBytes(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// A folder of its own under the temporary folder, removed at the end.
+struct TempFolder {
+    TempFolder() {
+        std::string name = (fs::temp_directory_path() / "quillon-cli-XXXXXX").string();
+        EXPECT_NE(mkdtemp(name.data()), nullptr);
+        path = name;
+    }
+    ~TempFolder() { fs::remove_all(path); }
+    fs::path operator/(const char* name) const { return path / name; }
+    fs::path path;
+};
 
 // The engine on a simulated part whose every wait only advances the part's clock.
 struct Cable {
@@ -96,11 +111,23 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
         {"fuses", "0x"},
         {"fuses", "G1"},
         {"read", ""},
+        {"read", "--truncate", "f.bin"},
+        {"identify", "--bogus"},
     };
     for (const auto& args : wrong) {
         error.clear();
         EXPECT_FALSE(cli::ParseCommandLine(args, error)) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(error.empty());
+    }
+
+    auto t = cli::ParseCommandLine({"write", "a.bin", "--truncate"}, error);
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(t->truncate);
+    EXPECT_EQ(t->files, std::vector<std::string>{"a.bin"});
+    for (const char* help : {"--help", "-h"}) {
+        auto h = cli::ParseCommandLine({"write", help}, error);
+        ASSERT_TRUE(h);
+        EXPECT_TRUE(h->help);
     }
 }
 
@@ -121,10 +148,22 @@ TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
     EXPECT_NE(none.out.str().find("Atmel Device NOT found"), std::string::npos);
     EXPECT_NE(none.err.str().find("Atmel Device NOT found"), std::string::npos);
 
-    Cable foreign("ATmega8");
-    EXPECT_EQ(foreign.Run({"read", "unused.bin"}), cli::ExitFailed);
+    Cable foreign("ATmega2560");
+    TempFolder dir;
+    EXPECT_EQ(foreign.Run({"read", (dir / "unused.bin").string()}), cli::ExitFailed);
     EXPECT_NE(foreign.err.str().find("Atmel AVR Device NOT found"), std::string::npos);
-    EXPECT_FALSE(fs::exists("unused.bin"));
+    EXPECT_NE(foreign.err.str().find("signature 1E 98 01"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "unused.bin"));
+}
+
+TEST(CommandLine, PartsListsTheCatalogueWithoutTouchingThePart) {
+    Cable c("ATtiny85");
+    ASSERT_EQ(c.Run({"parts"}), cli::ExitOk);
+    const std::string out = c.out.str();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(AVRDeviceTable.size()));
+    EXPECT_NE(out.find("AT90S1200    1E 90 01    1024     -      64  none\n"), std::string::npos);
+    EXPECT_NE(out.find("ATmega1284P  1E 97 05  131072   128    4096  L/H/E\n"), std::string::npos);
+    EXPECT_EQ(c.sim->ClockedBits(), 0u);
 }
 
 TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
@@ -142,8 +181,7 @@ TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
 
     EXPECT_EQ(c.Run({"verify", (Data / "blink_m16.bin").string()}), cli::ExitOk) << c.err.str();
 
-    const fs::path dir = fs::temp_directory_path() / "quillon-cli-read";
-    fs::create_directories(dir);
+    TempFolder dir;
     ASSERT_EQ(c.Run({"read", (dir / "f.bin").string(), (dir / "e.hex").string()}), cli::ExitOk);
     EXPECT_EQ(FileBytes(dir / "f.bin"),
               std::vector<uint8_t>(c.sim->Flash().begin(), c.sim->Flash().end()));
@@ -151,7 +189,6 @@ TEST(CommandLine, WritesReadsAndVerifiesAPagedPart) {
     const auto loaded = imagefile::LoadEEpromImage(dir / "e.hex", back.size(), back);
     EXPECT_TRUE(loaded.Accepted());
     EXPECT_TRUE(std::equal(back.begin(), back.end(), c.sim->Eeprom().begin()));
-    fs::remove_all(dir);
 }
 
 TEST(CommandLine, WriteWithoutEEpromImageErasesTheEEpromAndVerifiesIt) {
@@ -196,28 +233,53 @@ TEST(CommandLine, ARefusedImageEndsTheCommandBeforeThePartIsErased) {
     Cable c("ATmega16");
     std::vector<uint8_t> program(200, 0x5A);
     c.sim->SetFlash(program);
-    const fs::path bad = fs::temp_directory_path() / "quillon-cli-bad.hex";
+    TempFolder dir;
+    const fs::path bad = dir / "bad.hex";
     std::ofstream(bad) << ":0200000001FF\n"; // wrong checksum
     EXPECT_EQ(c.Run({"write", bad.string()}), cli::ExitFailed);
     EXPECT_NE(c.err.str().find("HEX file error or file too long"), std::string::npos);
     EXPECT_EQ(c.Run({"write", "/nonexistent/flash.bin"}), cli::ExitFailed);
     EXPECT_NE(c.err.str().find("Flash file Error."), std::string::npos);
     EXPECT_EQ(c.sim->Flash()[0], 0x5A);
-    fs::remove(bad);
 }
 
-TEST(CommandLine, ATooLongImageIsAWarningAndItsFirstPartIsWritten) {
+TEST(CommandLine, ATooLongImageIsRefusedUnlessTruncateAcceptsTheCut) {
     Cable c("AT90S1200");
-    const fs::path big = fs::temp_directory_path() / "quillon-cli-big.bin";
+    TempFolder dir;
+    const fs::path big = dir / "big.bin";
     std::vector<uint8_t> image(1100);
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i * 7);
     std::ofstream(big, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 1100);
-    ASSERT_EQ(c.Run({"write", big.string()}), cli::ExitOk) << c.err.str();
-    EXPECT_NE(c.err.str().find("Flash file too long"), std::string::npos);
+    const std::vector<uint8_t> program(1024, 0x5A);
+    c.sim->SetFlash(program);
+    for (const char* verb : {"write", "verify"}) {
+        EXPECT_EQ(c.Run({verb, big.string()}), cli::ExitFailed) << verb;
+        EXPECT_NE(c.err.str().find("Flash file too long (the part holds 1024 bytes"),
+                  std::string::npos)
+            << c.err.str();
+        ExpectFlashHolds(*c.sim, program);
+    }
+    ASSERT_EQ(c.Run({"write", "--truncate", big.string()}), cli::ExitOk) << c.err.str();
+    EXPECT_NE(c.err.str().find("Flash file too long (only its first 1024 bytes"),
+              std::string::npos);
     image.resize(1024);
     ExpectFlashHolds(*c.sim, image);
-    fs::remove(big);
+}
+
+TEST(CommandLine, OnATerminalOnlyMemoryTransfersDrawAProgressBar) {
+    Cable c("ATmega16");
+    std::ostringstream bar;
+    cli::TConsoleProgress progress(bar, true);
+    c.status.SetProgress(&progress);
+    c.engine.SetProgress(&progress);
+    TempFolder dir;
+    ASSERT_EQ(c.Run({"read", (dir / "f.bin").string()}), cli::ExitOk);
+    progress.Finish();
+    EXPECT_EQ(bar.str().find("/100"), std::string::npos) << "identification drew a bar";
+    EXPECT_NE(bar.str().find("] 8192/8192\n"), std::string::npos) << bar.str();
+    c.engine.SetProgress(nullptr);
+    c.status.SetProgress(nullptr);
 }
 
 TEST(CommandLine, FusesWritesTheBytesThePartHas) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <stdlib.h>
 #include <sys/wait.h>
 
 namespace {
@@ -30,20 +31,21 @@ struct Result {
 class Program_ : public ::testing::Test {
 protected:
     void SetUp() override {
-        state = fs::temp_directory_path() /
-                ("quillon-isp-" +
-                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(state);
-        fs::create_directories(state);
+        // A folder of its own, so that runs of the suite side by side never meet.
+        std::string name = (fs::temp_directory_path() / "quillon-isp-XXXXXX").string();
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        state = name;
     }
     void TearDown() override { fs::remove_all(state); }
 
-    // `env`: further variables for the simulated part, "NAME=value ...".
-    Result Run(const std::string& device, const std::string& args, const std::string& env = "") {
+    // errors: where standard error goes; by default with standard output.
+    // env: further variables for the simulated part, "NAME=value ...".
+    Result Run(const std::string& device, const std::string& args,
+               const std::string& errors = "2>&1", const std::string& env = "") {
         const std::string cmd = "cd '" + state.string() + "' && " + env +
                                 " QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" + device +
                                 " QUILLON_SIM_STATE='" + state.string() + "' '" + Program.string() +
-                                "' " + args + " 2>&1";
+                                "' " + args + " " + errors;
         Result r;
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return r;
@@ -111,7 +113,8 @@ TEST_F(Program_, FastModeWritesTheSameChipInLessModelTime) {
     double modelTime[2], busy[2];
     for (const bool fast : {false, true}) {
         fs::remove_all(state / "flash.bin");
-        const auto r = Run("AT90S2313", (fast ? "--fast " : "") + write, "QUILLON_SIM_REPORT=1");
+        const auto r = Run("AT90S2313", (fast ? "--fast " : "") + write, "2>&1",
+                         "QUILLON_SIM_REPORT=1");
         ASSERT_EQ(r.code, 0) << r.output;
         EXPECT_NE(r.output.find("AVR memory is OK"), std::string::npos);
         std::smatch m;
@@ -127,10 +130,10 @@ TEST_F(Program_, FastModeWritesTheSameChipInLessModelTime) {
     EXPECT_LT(modelTime[1] * 2, modelTime[0]);
     EXPECT_LE(busy[1], busy[0]);
 
-    auto r = Run("ATmega16", "--fast " + write, "QUILLON_SIM_BUSY_SCALE=3");
+    auto r = Run("ATmega16", "--fast " + write, "2>&1", "QUILLON_SIM_BUSY_SCALE=3");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("Can NOT Erease AVR device."), std::string::npos) << r.output;
-    r = Run("ATmega16", "--fast " + write, "QUILLON_SIM_DISCONNECT_AFTER=200000");
+    r = Run("ATmega16", "--fast " + write, "2>&1", "QUILLON_SIM_DISCONNECT_AFTER=200000");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("Error in Flash"), std::string::npos) << r.output;
 }
@@ -147,6 +150,20 @@ TEST_F(Program_, ExitCodesTellUsageFromFailure) {
     r = Run("ATmega16", "verify missing.bin");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("Flash file Error."), std::string::npos);
+
+    // Asked for, the usage goes to standard output and is no failure.
+    r = Run("ATmega16", "--help", "2>/dev/null");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.output.rfind("usage: quillon-isp", 0), 0u) << r.output;
+
+    // A file far larger than any image is refused at once, the part untouched.
+    std::ofstream(state / "huge.hex") << ":0100000055AA\r\n";
+    fs::resize_file(state / "huge.hex", 3ull << 30);
+    r = Run("ATmega16", "write huge.hex");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("HEX file error or file too long (line 2: "), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("Clear AVR memory"), std::string::npos);
 }
 
 } // namespace

@@ -79,6 +79,37 @@ TEST_F(SimulatedSession, WriteThenReadBackInALaterSession) {
               std::vector<QString>{QStringLiteral("Switch OFF and ON device power supply")});
 }
 
+TEST_F(SimulatedSession, PartOutsideTheCatalogueKeepsItsMemories) {
+    qputenv("QUILLON_SIM_DEVICE", "ATmega2560");
+    QByteArray flash(262144, '\0');
+    for (int i = 0; i < flash.size(); ++i)
+        flash[i] = static_cast<char>(i * 13);
+    const QByteArray eeprom(4096, '\x42');
+    const QByteArray fuses("\x62\x99\xFF", 3);
+    for (const auto& [name, bytes] :
+         {std::pair{"flash.bin", flash}, std::pair{"eeprom.bin", eeprom},
+          std::pair{"fuses.bin", fuses}, std::pair{"device.txt", QByteArray("ATmega2560\n")}}) {
+        QFile f(State.filePath(QLatin1String(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    {
+        TScriptedDialogs dialogs;
+        TForm1 form(dialogs);
+        QTest::mouseClick(form.InitAVRBtn, Qt::LeftButton);
+        EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));
+        EXPECT_FALSE(form.MemWriteBtn->isEnabled());
+        dialogs.Clear();
+        QTest::mouseClick(form.MemWriteBtn, Qt::LeftButton);
+        EXPECT_TRUE(dialogs.Messages.empty());
+        form.MemWriteBtnClick(); // past the locked button: the engine refuses the erase
+        EXPECT_EQ(dialogs.Texts()[1], QStringLiteral("Can NOT Erease AVR device."));
+    }
+    EXPECT_EQ(ReadAll(State.filePath(QStringLiteral("flash.bin"))), flash);
+    EXPECT_EQ(ReadAll(State.filePath(QStringLiteral("eeprom.bin"))), eeprom);
+    EXPECT_EQ(ReadAll(State.filePath(QStringLiteral("fuses.bin"))), fuses);
+}
+
 TEST(Program, StartsWithoutArgumentsAndKeepsRunning) {
     QProcess quillon;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

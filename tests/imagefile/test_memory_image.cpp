@@ -9,6 +9,8 @@
 
 #include <array>
 
+#include <sys/resource.h>
+
 using namespace imagefile;
 using imagefile_test::ReadBytes;
 using imagefile_test::ReadText;
@@ -293,4 +295,43 @@ TEST(MemoryImage, SizesBeyondTheBuffersAreClipped) {
     EXPECT_EQ(std::filesystem::file_size(dir / "o.bin"), 8u);
     ASSERT_TRUE(SaveEEpromImage(dir / "o.hex", 1000, eeprom).saved);
     EXPECT_EQ(ReadText(dir / "o.hex").substr(0, 9), ":04000000");
+}
+
+namespace {
+
+// Peak resident memory of this process so far, in kilobytes.
+long PeakKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+TEST(MemoryImage, FilesLargerThanAnyImageAreReadWithBoundedMemory) {
+    TempDir dir;
+    Buffers b;
+    constexpr std::uintmax_t kHuge = 3ull << 30; // sparse: costs no disk
+    const std::string record = ":0100000055AA\r\n";
+    WriteFile(dir / "refused.hex", record);
+    std::filesystem::resize_file(dir / "refused.hex", kHuge);
+    WriteFile(dir / "ended.hex", record + ":00000001FF\r\n");
+    std::filesystem::resize_file(dir / "ended.hex", kHuge);
+    WriteFile(dir / "huge.bin", Pattern(10));
+    std::filesystem::resize_file(dir / "huge.bin", kHuge);
+
+    const long before = PeakKilobytes();
+    auto r = LoadFlashImage(dir / "refused.hex", kFlash, b.flash);
+    EXPECT_EQ(r.result, TLoadResult::lrHexError);
+    EXPECT_EQ(r.detail, "line 2: a record does not begin with ':'");
+    EXPECT_EQ(b.flash[0], 0x0000ABCDu);
+    // Nothing after the end-of-file record is read.
+    r = LoadEEpromImage(dir / "ended.hex", kEEprom, b.eeprom);
+    EXPECT_TRUE(r.Accepted()) << r.detail;
+    EXPECT_EQ(b.eeprom[0], 0x55);
+    r = LoadFlashImage(dir / "huge.bin", kFlash, b.flash);
+    EXPECT_EQ(r.result, TLoadResult::lrTooLong);
+    EXPECT_EQ(r.fileBytes, kFlash);
+    EXPECT_EQ(b.flash[0], Word(Pattern(10), 0));
+    EXPECT_LT(PeakKilobytes() - before, 64 * 1024) << "a load took memory by the file's length";
 }

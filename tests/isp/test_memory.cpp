@@ -55,6 +55,23 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
     ASSERT_TRUE(b.engine->ReadEEprom(0, eeprom));
     EXPECT_EQ(b.BufferWords(), written);
     EXPECT_EQ(b.BufferEEprom(), writtenEE);
+
+    // The fuse bytes the catalogue gives the part are written and read back;
+    // the others stay as they were. Bits the part keeps fixed are left alone.
+    const uint8_t kind = b.engine->AVRfuse();
+    const auto fixed = b.sim->Part().fixedFuseBits;
+    const auto before = b.sim->Fuses();
+    std::mt19937 rng(static_cast<uint32_t>(flash + eeprom));
+    std::array<uint8_t, 3> fuses{};
+    for (std::size_t k = 0; k < 3; ++k)
+        fuses[k] = static_cast<uint8_t>((rng() & ~fixed[k]) | (before[k] & fixed[k]));
+    b.engine->WriteFuses(fuses[2], fuses[1], fuses[0]);
+    for (uint8_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(b.sim->Fuses()[k], k < kind ? fuses[k] : before[k]) << "fuse " << int(k);
+        if (k < kind) {
+            EXPECT_EQ(b.engine->ReadFuse(k), fuses[k]) << "fuse " << int(k);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart,
@@ -253,6 +270,24 @@ TEST_F(Identified, PagedWriteOfARangeInsidePagesWritesExactlyThoseWords) {
     for (uint32_t w = 0; w < 256; ++w)
         ASSERT_EQ(part[w], (w >= 70 && w < 170) ? engine().FlashBuffer[w] : 0xFFFFu)
             << "word " << w;
+}
+
+TEST_F(Identified, WriteAndVerifyRangesAreKeptInsideTheBuffers) {
+    Prepare("ATmega16", false);
+    int steps = 0;
+    engine().OnUpdateEvent = [&](TAVRisp*) {
+        ++steps;
+        return true;
+    };
+    EXPECT_TRUE(engine().WriteFlash(0, 0));
+    EXPECT_EQ(b->status.text, "Done");
+    EXPECT_TRUE(engine().WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine().WriteFlash(-3, 10));
+    EXPECT_EQ(steps, 0);
+    engine().FlashBuffer[65535] = 1; // beyond the part: its Flash never reads 0x0001 there
+    EXPECT_FALSE(engine().VerifyFlash(1 << 30));
+    EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
+    EXPECT_EQ(b->status.text, "Flash error at word address 0xFFFF");
 }
 
 // --------------------------------------------------------------- fuses ----

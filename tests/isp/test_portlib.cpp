@@ -90,6 +90,16 @@ TEST(SimulatedPortLibrary, FoundBesideTheExecutableIdentifiesAndReadsAPart) {
 TEST(SimulatedPortLibrary, NamedByPath) {
     ScopedEnv env;
     ChooseSimulatedAtmega16(env, SimLibrary.c_str());
+    {
+        // A refusal names the library and passes on the library's reason.
+        env.Set("QUILLON_SIM_DEVICE", "ATtiny13");
+        TAVRisp refused;
+        EXPECT_FALSE(refused.OpenPort());
+        EXPECT_EQ(refused.PortError().rfind(SimLibrary + " refused port access: ", 0), 0u)
+            << refused.PortError();
+        EXPECT_NE(refused.PortError().find("ATtiny13"), std::string::npos);
+        env.Set("QUILLON_SIM_DEVICE", "ATmega16");
+    }
 
     harness::RecordingStatus status;
     TAVRisp engine;

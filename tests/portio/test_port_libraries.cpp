@@ -1,5 +1,6 @@
 // The built port libraries as the programmer sees them: loaded with dlopen,
-// four entries and nothing else exported, the simulated one driving a part.
+// four entries and the optional reason of a refusal and nothing else exported, the
+// simulated one driving a part.
 
 #include "BitBangWire.h"
 
@@ -8,6 +9,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -108,12 +110,12 @@ protected:
     void TearDown() override { SetUp(); }
 };
 
-TEST(PortLibraries, EachExportsExactlyTheFourEntries) {
-    const std::set<std::string> four{"InitializeWinIo", "ShutdownWinIo", "GetPortVal",
-                                     "SetPortVal"};
+TEST(PortLibraries, EachExportsExactlyTheFourEntriesAndTheReason) {
+    const std::set<std::string> five{"InitializeWinIo", "ShutdownWinIo", "GetPortVal",
+                                     "SetPortVal", "GetWinIoError"};
     for (const char* which : {"lpt", "sim"}) {
         SCOPED_TRACE(which);
-        EXPECT_EQ(ExportedSymbols(LibraryPath(which)), four);
+        EXPECT_EQ(ExportedSymbols(LibraryPath(which)), five);
         PortLibrary lib(which);
         EXPECT_TRUE(lib.Complete()) << dlerror();
     }
@@ -126,13 +128,18 @@ TEST(LptLibrary, FailsWithoutAParallelPort) {
     EXPECT_EQ(lib.get(0x379, &v, 1), 0) << "nothing works before InitializeWinIo";
     EXPECT_EQ(lib.set(0x378, 0, 1), 0);
 
+    using ErrorFn = const char* (*)();
+    const auto reason = reinterpret_cast<ErrorFn>(dlsym(lib.handle, "GetWinIoError"));
+    ASSERT_NE(reason, nullptr);
     setenv("QUILLON_PARPORT", "/nonexistent/parport9", 1);
     EXPECT_EQ(lib.init(), 0);
+    EXPECT_STREQ(reason(), "cannot open /nonexistent/parport9: No such file or directory");
     // A file that is not a parallel port opens but cannot be claimed.
     const fs::path plain = fs::path(testing::TempDir()) / "not-a-parport";
     std::ofstream(plain) << "x";
     setenv("QUILLON_PARPORT", plain.c_str(), 1);
     EXPECT_EQ(lib.init(), 0);
+    EXPECT_EQ(std::string(reason()), "cannot claim " + plain.string() + ": " + std::strerror(ENOTTY));
     EXPECT_EQ(lib.get(0x379, &v, 1), 0);
     lib.shutdown(); // harmless when nothing is open
     unsetenv("QUILLON_PARPORT");
@@ -246,7 +253,7 @@ TEST_F(SimEnvironment, SimLibraryReportsTheRunAndTakesItsFaultKnobs) {
 }
 
 TEST_F(SimEnvironment, SimLibraryRefusesAnUnknownPart) {
-    setenv("QUILLON_SIM_DEVICE", "ATtiny13", 1);
+    setenv("QUILLON_SIM_DEVICE", "ATmega128", 1);
     PortLibrary lib("sim");
     ASSERT_TRUE(lib.Complete());
     EXPECT_EQ(lib.init(), 0);
