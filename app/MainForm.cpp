@@ -426,6 +426,7 @@ void TForm1::InitAVRBtnClick() {
                           static_cast<QWidget*>(EFBEdit), static_cast<QWidget*>(WFuseBtn)})
         fuse->setEnabled(known);
     ShowDeviceInfo();
+    ExplainIdentification(AVRStatPanel, *AVRisp, r);
 }
 
 void TForm1::RelBtnClick() {
