@@ -144,8 +144,10 @@ TXHexEdit::TXHexEdit(QWidget* parent) : QAbstractScrollArea(parent), core_(*this
     RebuildCellTexts();
     UpdateFrame();
     ComputeLayout();
-    core_.History().UpdateState();
-    core_.SetSelection(core_.SelActive);
+    // Nothing to undo, redo or cut yet; the events follow when the window
+    // comes into being, when their handlers are assigned.
+    for (QAction* a : {undoItem_, redoItem_, cutItem_, copyItem_, deleteItem_})
+        a->setEnabled(false);
 }
 
 TXHexEdit::~TXHexEdit() = default;
@@ -461,6 +463,11 @@ bool TXHexEdit::event(QEvent* e) {
             return true;
         }
     }
+    if (e->type() == QEvent::Show && !windowCreated_) {
+        windowCreated_ = true;
+        core_.History().UpdateState();
+        core_.SetSelection(core_.SelActive);
+    }
     if (e->type() == QEvent::WindowActivate) {
         show();
         if (OnActivate) OnActivate(this);
@@ -470,14 +477,23 @@ bool TXHexEdit::event(QEvent* e) {
 
 void TXHexEdit::keyPressEvent(QKeyEvent* e) {
     const HexMods mods = ModsOf(e->modifiers());
+    // Tab that the view does not want is the window's, even when no other
+    // control takes the focus.
+    const bool tab = e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab;
+    if (tab && !wantTab_) {
+        e->ignore();
+        return;
+    }
     if (core_.KeyDown(KeyOf(e->key()), mods)) {
         e->accept();
         return;
     }
     // Characters reach the character handler unless Alt or Meta is held.
+    // Keys the tables do not name do nothing here (the scroll area would
+    // scroll on some of them); the window may still use them.
     const QString text = e->text();
     if (mods == HexMods::Other || text.isEmpty()) {
-        QAbstractScrollArea::keyPressEvent(e);
+        e->ignore();
         return;
     }
     for (const QChar c : text)
@@ -602,7 +618,9 @@ HEXVIEW_MENU_SWITCH(MenuClose, menuClose_, closeItem_)
 void TXHexEdit::SetBytesPerLine(int v) {
     if (v < 1 || v > kHexViewMaxBytesPerLine) return;
     settings_.bytesPerLine = v;
-    core_.ChangeBytesPerLine(MeasuredLayout(viewport()->size()));
+    // The core takes the new width even before the view has a client area.
+    const QSize client = viewport()->size();
+    core_.ApplyLayout(MeasuredLayout(client), client.width(), client.height());
     ComputeLayout();
 }
 
@@ -765,8 +783,8 @@ void TXHexEdit::SetFileName(const QString& Name) {
 
 void TXHexEdit::NewData(const QString& Name, int LastOffset) {
     fileName_ = Name;
-    core_.SetLastOffset(LastOffset);
-    FinishNewContent();
+    core_.NewData(LastOffset);
+    ComputeLayout();
 }
 
 bool TXHexEdit::LoadFromFile(const QString& Name) {
@@ -784,24 +802,11 @@ bool TXHexEdit::LoadFromFile(const QString& Name) {
         BusyCursor(false);
         return false;
     }
-    core_.SetLastOffset(int(bytes.size()) - 1);
-    if (!bytes.isEmpty()) std::memcpy(core_.Data(), bytes.constData(), size_t(bytes.size()));
     fileName_ = Name;
-    FinishNewContent();
+    core_.LoadData(reinterpret_cast<const uint8_t*>(bytes.constData()), int32_t(bytes.size()));
+    ComputeLayout();
     BusyCursor(false);
     return true;
-}
-
-void TXHexEdit::FinishNewContent() {
-    core_.ResetView();
-    ComputeLayout();
-    core_.GotoOffset(0);
-    // Steps recorded against the old data must not be replayed on the new.
-    THistory& h = core_.History();
-    h.SetCapacity(h.Capacity());
-    h.UpdateState();
-    core_.SetSelection(core_.SelActive);
-    core_.DrawRows();
 }
 
 bool TXHexEdit::SaveToFile(const QString& Name) {

@@ -235,7 +235,6 @@ protected:
 
 private:
     HexViewLayout MeasuredLayout(QSize client) const;
-    void FinishNewContent();
     void BuildMenu();
     void UpdateFrame();
     void SyncScrollBars();
@@ -263,6 +262,7 @@ private:
          menuSaveAs_ = false, menuPrint_ = false, menuClose_ = false;
 
     bool updatingScrollBars_ = false; // the control itself moves its bars
+    bool windowCreated_ = false;      // shown once: the creation events went out
     bool caretShown_ = true;
     QTimer autoScrollTimer_;
     // Cell texts of every byte value, as strings and laid out in their fonts.

@@ -243,6 +243,18 @@ TEST_F(XHexWidgetTest, KeysReachTheTables) {
     EXPECT_EQ(view.CaretOffset(), 64);
     QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier);
     EXPECT_EQ(view.CaretOffset(), 64);
+    // Keys the tables do not name neither move the caret nor scroll.
+    view.resize(300, 60);
+    QApplication::processEvents();
+    const int32_t first = view.Core().FirstOffset;
+    const int h = view.Core().HScrollPx;
+    ASSERT_GT(first, 0);
+    ASSERT_GT(h, 0);
+    QTest::keyClick(&view, Qt::Key_Up, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(view.CaretOffset(), 64);
+    EXPECT_EQ(view.Core().FirstOffset, first);
+    EXPECT_EQ(view.Core().HScrollPx, h);
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(view.CaretOffset(), 0);
     QTest::keyClick(&view, Qt::Key_Tab);
@@ -279,15 +291,25 @@ TEST_F(XHexWidgetTest, TabLeavesTheViewWhenItIsNotWanted) {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     auto* first = new TXHexEdit;
+    // The state of the history reaches a handler assigned after construction.
+    std::vector<std::pair<bool, bool>> notes;
+    first->OnUndoRedo = [&](TXHexEdit*, bool u, bool r) { notes.emplace_back(u, r); };
     auto* second = new TXHexEdit;
     layout->addWidget(first);
     layout->addWidget(second);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(notes, (std::vector<std::pair<bool, bool>>{{false, false}}));
     first->SetWantTab(false);
     first->setFocus();
     QTest::keyClick(first, Qt::Key_Tab);
     EXPECT_TRUE(second->hasFocus());
+    // With no other control to take the focus, Tab does nothing at all.
+    view.SetWantTab(false);
+    view.activateWindow();
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Tab);
+    EXPECT_TRUE(view.Core().CaretInHexColumn());
 }
 
 TEST_F(XHexWidgetTest, FocusRaisesEventsAndEnablesPaste) {
