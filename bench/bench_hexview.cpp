@@ -1,6 +1,8 @@
 // Full repaint of the hex view at the program's size and at a large size,
 // against a QPlainTextEdit of the same size showing the same rows as text.
-// The hex view should repaint at least as fast as the text edit.
+// Both paint with the font the program gives its views. The hex view should
+// repaint at least as fast as the text edit.
+#include "WindowFonts.h"
 #include "XHexEdit.h"
 
 #include <QApplication>
@@ -13,9 +15,7 @@
 namespace {
 
 QFont ViewFont() {
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    return f;
+    return WindowFont();
 }
 
 constexpr int kBytes = 64 * 1024;
