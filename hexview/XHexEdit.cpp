@@ -131,6 +131,8 @@ TXHexEdit::~TXHexEdit() = default;
 
 void TXHexEdit::SetLastOffset(int LastOffset) {
     core_.SetLastOffset(LastOffset);
+    // Bytes that went cannot stay selected.
+    core_.ClampSelection();
 }
 
 void TXHexEdit::SetByte(int Offset, uint8_t Value) {
@@ -221,6 +223,12 @@ bool TXHexEdit::event(QEvent* e) {
             keyPressEvent(k);
             return true;
         }
+    }
+    if (e->type() == QEvent::Paint) {
+        // The scroll area paints its corner; the frame is the view's own.
+        const bool done = QAbstractScrollArea::event(e);
+        PaintFrame();
+        return done;
     }
     if (e->type() == QEvent::Show && !windowCreated_) {
         windowCreated_ = true;
@@ -530,15 +538,20 @@ void TXHexEdit::SetMaxUndo(int v) {
 }
 
 void TXHexEdit::UpdateFrame() {
-    if (border_)
-        setFrameStyle(QFrame::Box | QFrame::Plain);
-    else if (clientEdge_)
-        setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    else
-        setFrameStyle(QFrame::NoFrame);
-    setLineWidth(clientEdge_ && !border_ ? 2 : 1);
+    // A plain box of the frame's width keeps the scroll bars and the rows
+    // inside it; the view paints the box's lines itself (PaintFrame).
+    const int m = FrameWidthPx();
+    setFrameStyle(m > 0 ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+    setLineWidth(m);
     setVerticalScrollBarPolicy(vertScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(horzScrollBar_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    update();
+}
+
+void TXHexEdit::SetBevelKind(TBevelKind v) {
+    bevelKind_ = v == bkFlat ? bkFlat : bkNone;
+    UpdateFrame();
+    ComputeLayout();
 }
 
 void TXHexEdit::SetBorder(bool v) {

@@ -20,6 +20,10 @@ class QAction;
 class QMenu;
 class QPrinter;
 
+// The toolkit's bevel around a control: none, or flat (a shadow line with a
+// face-coloured line inside it).
+enum TBevelKind { bkNone, bkFlat };
+
 class TXHexEdit;
 using TEventUndoRedo = std::function<void(TXHexEdit* Sender, bool bEnableUndo, bool bEnableRedo)>;
 using TEventChangeSelection =
@@ -122,6 +126,13 @@ public:
     void SetBorder(bool v);
     bool ClientEdge() const { return clientEdge_; }
     void SetClientEdge(bool v);
+    TBevelKind BevelKind() const { return bevelKind_; }
+    void SetBevelKind(TBevelKind v);
+    // Pixels of border, client edge and bevel on each side.
+    int FrameWidthPx() const;
+    // Whether a whole row fits beside the vertical scroll bar, so that no
+    // horizontal bar appears once the data is longer than the view.
+    bool RowFits() const;
     bool VertScrollBar() const { return vertScrollBar_; }
     void SetVertScrollBar(bool v);
     bool HorzScrollBar() const { return horzScrollBar_; }
@@ -237,6 +248,7 @@ private:
     HexViewLayout MeasuredLayout(QSize client) const;
     void BuildMenu();
     void UpdateFrame();
+    void PaintFrame();
     void SyncScrollBars();
     void OnVerticalAction(int action);
     void OnHorizontalValue(int value);
@@ -255,6 +267,7 @@ private:
     QString fileName_;
     bool border_ = false;
     bool clientEdge_ = false;
+    TBevelKind bevelKind_ = bkNone;
     bool vertScrollBar_ = true;
     bool horzScrollBar_ = true;
     bool menuUndoRedo_ = false, menuCutCopyPaste_ = false, menuDelete_ = false,

@@ -2,6 +2,7 @@
 // and files are in XHexEdit.cpp.
 #include "XHexEdit.h"
 
+#include <qdrawutil.h>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrintDialog>
@@ -9,6 +10,7 @@
 #include <QRegion>
 #include <QScrollBar>
 #include <QStaticText>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -81,6 +83,38 @@ void TXHexEdit::SyncScrollBars() {
     h->setSingleStep(10);
     h->setValue(core_.HScrollPx);
     updatingScrollBars_ = false;
+}
+
+int TXHexEdit::FrameWidthPx() const {
+    return (border_ ? 1 : 0) + (clientEdge_ ? 2 : 0) + (bevelKind_ == bkFlat ? 2 : 0);
+}
+
+bool TXHexEdit::RowFits() const {
+    int client = width() - 2 * FrameWidthPx();
+    if (vertScrollBar_)
+        client -= style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    return MeasuredLayout(QSize(client, 1)).rightEndPx() <= client;
+}
+
+// From the outside in: the thin border, the sunken client edge, the bevel.
+void TXHexEdit::PaintFrame() {
+    QPainter p(this);
+    QRect r = rect();
+    auto line = [&](const QColor& c) {
+        p.setPen(c);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+        r.adjust(1, 1, -1, -1);
+    };
+    if (border_) line(palette().color(QPalette::WindowText));
+    if (clientEdge_) {
+        qDrawWinPanel(&p, r, palette(), true);
+        r.adjust(2, 2, -2, -2);
+    }
+    if (bevelKind_ == bkFlat) {
+        line(palette().color(QPalette::Mid));
+        line(palette().color(QPalette::Button));
+    }
 }
 
 void TXHexEdit::RebuildCellTexts() {
