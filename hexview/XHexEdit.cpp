@@ -41,10 +41,8 @@ std::string BytesOfText(const QString& text) {
 QString TextOfBytes(const std::string& bytes) {
     QString text;
     text.reserve(qsizetype(bytes.size()));
-    for (const char b : bytes) {
-        const char16_t g = HexViewByteGlyph(uint8_t(b), true);
-        text += QChar(g == 0xFFFD ? char16_t(uint8_t(b)) : g);
-    }
+    for (const char b : bytes)
+        text += QChar(HexViewByteGlyph(uint8_t(b), true));
     return text;
 }
 
@@ -100,7 +98,10 @@ TXHexEdit::TXHexEdit(QWidget* parent) : QAbstractScrollArea(parent), core_(*this
     resize(100, 100);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    // The rows paint every pixel of the client area: nothing under it needs
+    // painting first.
     viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     hexFont_ = textFont_ = offsetFont_ = font();
     const QPalette pal = palette();
     highLightColor_ = pal.color(QPalette::Active, QPalette::Highlight);
@@ -497,7 +498,7 @@ void TXHexEdit::SetTextFont(const QFont& f) {
 
 void TXHexEdit::SetOffsetFont(const QFont& f) {
     offsetFont_ = f;
-    labelCache_.clear();
+    labelGlyphs_.clear();
     ComputeLayout();
 }
 

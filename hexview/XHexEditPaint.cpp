@@ -7,9 +7,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QRegion>
 #include <QScrollBar>
-#include <QStaticText>
 #include <QStyle>
 
 #include <algorithm>
@@ -21,21 +19,6 @@ namespace {
 void PaintCell(QPainter& p, const QRect& r, const QString& text) {
     p.fillRect(r, p.background());
     p.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-}
-
-// The same with a text laid out beforehand; clipped only when it is wider
-// than the cell.
-void PaintCell(QPainter& p, const QRect& r, const QStaticText& text) {
-    p.fillRect(r, p.background());
-    const QSizeF size = text.size();
-    if (size.width() <= r.width() && size.height() <= r.height()) {
-        p.drawStaticText(r.topLeft(), text);
-        return;
-    }
-    p.save();
-    p.setClipRect(r, Qt::IntersectClip);
-    p.drawStaticText(r.topLeft(), text);
-    p.restore();
 }
 
 } // namespace
@@ -118,40 +101,22 @@ void TXHexEdit::PaintFrame() {
 }
 
 void TXHexEdit::RebuildCellTexts() {
-    auto prepared = [](const QString& text, const QFont& font) {
-        QStaticText t(text);
-        t.setTextFormat(Qt::PlainText);
-        t.setPerformanceHint(QStaticText::AggressiveCaching);
-        t.prepare(QTransform(), font);
-        return t;
-    };
     for (int b = 0; b < 256; ++b) {
         hexTexts_[b] = QString::fromLatin1(HexViewByteText(uint8_t(b), core_.HexMode));
         charTexts_[b] = QString(QChar(HexViewByteGlyph(uint8_t(b), textAllChars_)));
-        hexStatic_[b] = prepared(hexTexts_[b], hexFont_);
-        charStatic_[b] = prepared(charTexts_[b], textFont_);
+        hexGlyphs_[b] = HexCellGlyphsOf(hexTexts_[b], hexFont_);
+        charGlyphs_[b] = HexCellGlyphsOf(charTexts_[b], textFont_);
     }
     blankText_ = QString::fromLatin1(kHexViewBlankCell.c_str());
-    blankHexStatic_ = prepared(blankText_, hexFont_);
-    blankCharStatic_ = prepared(blankText_, textFont_);
 }
 
 // ------------------------------------------------------------ painting
 
 void TXHexEdit::paintEvent(QPaintEvent*) {
     QPainter p(viewport());
-    // The cells cover their columns; the background shows everywhere else.
-    QRegion rest(viewport()->rect());
-    const HexViewLayout& l = core_.Layout();
-    const int bpl = l.bytesPerLine, gap = settings_.hexGapPx, dx = -core_.HScrollPx;
-    const int top = kHexViewTopMarginPx, height = (l.rowCount + 1) * l.rowHeightPx;
-    auto covered = [&](int x0, int x1) { rest -= QRegion(x0 + dx, top, x1 - x0, height); };
-    if (settings_.offsetVisible) covered(l.columnX[0], l.columnX[0] + l.offsetWPx + gap);
-    if (settings_.hexVisible) covered(l.columnX[1], l.columnX[size_t(bpl)] + l.hexWPx + gap);
-    if (settings_.textVisible)
-        covered(l.columnX[size_t(bpl) + 1], l.columnX[size_t(2 * bpl)] + l.textWPx + gap);
-    for (const QRect& r : rest)
-        p.fillRect(r, bgColor_);
+    // One fill for the whole client area; cells on this background then only
+    // draw their glyphs.
+    p.fillRect(viewport()->rect(), bgColor_);
     PaintRows(p);
 }
 
@@ -164,8 +129,9 @@ void TXHexEdit::PaintRows(QPainter& p) {
 
     p.save();
     p.translate(-core_.HScrollPx, 0);
+    paintedBackground_ = bgColor_;
     // Column by column, each row left to right, so a font is chosen once per
-    // column and every cell still paints over the overhang of the one before.
+    // column and the glyphs of a column go out in a few runs.
     if (settings_.offsetVisible) {
         p.setFont(offsetFont_);
         p.setPen(offsetColor_);
@@ -174,32 +140,26 @@ void TXHexEdit::PaintRows(QPainter& p) {
             const int o = core_.FirstOffset + r * bpl;
             const QString label =
                 QString::fromLatin1(HexViewOffsetLabel(o, size, offsetMode_).c_str());
-            // Labels repeat from frame to frame: keep them laid out.
-            auto it = labelCache_.find(label);
-            if (it == labelCache_.end()) {
-                if (labelCache_.size() > 1024) labelCache_.clear();
-                QStaticText t(label);
-                t.setTextFormat(Qt::PlainText);
-                t.setPerformanceHint(QStaticText::AggressiveCaching);
-                t.prepare(QTransform(), offsetFont_);
-                it = labelCache_.insert(label, t);
+            // Labels repeat from frame to frame: keep them as glyphs.
+            auto it = labelGlyphs_.find(label);
+            if (it == labelGlyphs_.end()) {
+                if (labelGlyphs_.size() > 1024) labelGlyphs_.clear();
+                it = labelGlyphs_.insert(label, HexCellGlyphsOf(label, offsetFont_));
             }
             pendingText_ = &label;
-            pendingStatic_ = &it.value();
+            pendingGlyphs_ = &it.value();
             DrawCell(0, r, p, label, l.offsetWPx, rowH);
+            FlushRow(p, r);
         }
-        pendingText_ = nullptr;
-        pendingStatic_ = nullptr;
+        batch_.Flush(p);
     }
     auto paintColumn = [&](bool hex) {
-        const QFont& font = hex ? hexFont_ : textFont_;
         const QColor& color = hex ? hexColor_ : textColor_;
         const QString* texts = hex ? hexTexts_ : charTexts_;
-        const QStaticText* statics = hex ? hexStatic_ : charStatic_;
-        const QStaticText& blank = hex ? blankHexStatic_ : blankCharStatic_;
+        const HexCellGlyphs* glyphs = hex ? hexGlyphs_ : charGlyphs_;
         const int firstCol = hex ? 1 : bpl + 1;
         const int cellW = hex ? l.hexWPx : l.textWPx;
-        p.setFont(font);
+        p.setFont(hex ? hexFont_ : textFont_);
         bool lastSel = false;
         p.setPen(color);
         p.setBackground(bg);
@@ -215,16 +175,18 @@ void TXHexEdit::PaintRows(QPainter& p) {
                     lastSel = sel;
                 }
                 const uint8_t b = inData ? core_.ByteAt(at) : 0;
-                pendingStatic_ = inData ? &statics[b] : &blank;
+                pendingGlyphs_ = inData ? &glyphs[b] : &blankGlyphs_;
                 pendingText_ = inData ? &texts[b] : &blankText_;
                 DrawCell(firstCol + j, r, p, *pendingText_, cellW, rowH);
             }
+            FlushRow(p, r);
         }
-        pendingStatic_ = nullptr;
-        pendingText_ = nullptr;
+        batch_.Flush(p);
     };
     if (settings_.hexVisible) paintColumn(true);
     if (settings_.textVisible) paintColumn(false);
+    pendingGlyphs_ = nullptr;
+    pendingText_ = nullptr;
 
     // The caret: a bar 2 pixels wide, 1 pixel left of its cell.
     if (hasFocus() && caretShown_) {
@@ -235,23 +197,57 @@ void TXHexEdit::PaintRows(QPainter& p) {
     p.restore();
 }
 
+// Draws the glyphs of row r that are taller than the row, clipped to it.
+void TXHexEdit::FlushRow(QPainter& p, int r) {
+    if (rowBatch_.Empty()) return;
+    const int rowH = core_.Layout().rowHeightPx;
+    const QRect band(core_.HScrollPx, r * rowH + kHexViewTopMarginPx, viewport()->width(), rowH);
+    const bool own = p.hasClipping();
+    if (own) p.save();
+    p.setClipRect(band, own ? Qt::IntersectClip : Qt::ReplaceClip);
+    rowBatch_.Flush(p);
+    if (own)
+        p.restore();
+    else
+        p.setClipping(false);
+}
+
 void TXHexEdit::DrawCell(int Column, int Row, QPainter& Canvas, const QString& Text, int CellW,
                          int CellH) {
-    const int left = core_.Layout().columnX[size_t(Column)];
+    const auto& cx = core_.Layout().columnX;
+    const int left = cx[size_t(Column)];
     const QRect r(left, Row * CellH + kHexViewTopMarginPx, CellW + settings_.hexGapPx, CellH);
-    // The rows hand over texts laid out beforehand; any other text is laid
-    // out here.
-    if (pendingText_ == &Text) {
-        // Blank cells only clear their rectangle.
-        const bool blank =
-            pendingStatic_ == &blankHexStatic_ || pendingStatic_ == &blankCharStatic_;
-        if (blank)
-            Canvas.fillRect(r, Canvas.background());
-        else
-            PaintCell(Canvas, r, *pendingStatic_);
-    } else {
+    if (pendingText_ != &Text) {
+        // A text the rows did not prepare.
         PaintCell(Canvas, r, Text);
+        return;
     }
+    // The rows paint left to right, so the cell that follows covers whatever
+    // of this rectangle lies beyond its start: only the rest shows.
+    QRect shown = r;
+    if (Column < 2 * core_.BytesPerLine()) shown.setRight(std::min(r.right(), cx[size_t(Column) + 1] - 1));
+    if (Canvas.background().color() != paintedBackground_) Canvas.fillRect(shown, Canvas.background());
+    const HexCellGlyphs& g = *pendingGlyphs_;
+    if (g.FitsWidth(shown.width())) {
+        // Glyphs too tall for the row wait for the clip of the whole row.
+        (g.FitsHeight(CellH) ? batch_ : rowBatch_).Add(Canvas, g, r.topLeft(), Canvas.pen().color());
+        return;
+    }
+    // Whatever the byte shows stays inside its cell. Without a clip of its
+    // own the painter needs no saving: the clip is simply switched off again.
+    if (!g.oneFont || Canvas.hasClipping()) {
+        Canvas.save();
+        Canvas.setClipRect(shown, Qt::IntersectClip);
+        if (g.oneFont)
+            DrawHexCellGlyphs(Canvas, g, r.topLeft());
+        else
+            Canvas.drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, Text);
+        Canvas.restore();
+        return;
+    }
+    Canvas.setClipRect(shown);
+    DrawHexCellGlyphs(Canvas, g, r.topLeft());
+    Canvas.setClipping(false);
 }
 
 // ------------------------------------------------------------ printing

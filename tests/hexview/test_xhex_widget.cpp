@@ -167,6 +167,34 @@ TEST_F(XHexWidgetTest, ScreenshotShowsTheSelectionUnderASelectedByte) {
     EXPECT_EQ(shot.pixelColor(plain.x() - 1, plain.y()), QColor(Qt::white));
 }
 
+TEST_F(XHexWidgetTest, CharactersStayInsideTheirCells) {
+    // Wide, tall and unassigned characters, each followed by a blank one; the
+    // row below lies past the end of the data.
+    const uint8_t wide[8] = {0x81, 'W', 'g', 0xC2, '@', 0x9D, 'j', 0xC5};
+    Fill(16);
+    for (int k = 0; k < 8; ++k) {
+        view.SetByte(2 * k, wide[k]);
+        view.SetByte(2 * k + 1, ' ');
+    }
+    view.SetTextAllChars(true);
+    const QImage shot = view.grab().toImage();
+    shot.save(QStringLiteral("xhex_cells.png"));
+    const HexViewLayout& l = view.Core().Layout();
+    auto blank = [&](int x0, int x1, int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (shot.pixelColor(view.viewport()->mapTo(&view, QPoint(x, y))) != Qt::white)
+                    return false;
+        return true;
+    };
+    const int top = 2, rowH = l.rowHeightPx;
+    for (int k = 0; k < 8; ++k) {
+        const size_t col = size_t(17 + 2 * k + 1);
+        EXPECT_TRUE(blank(l.columnX[col], l.columnX[col + 1], top, top + rowH)) << k;
+    }
+    EXPECT_TRUE(blank(l.columnX[17], l.rightEndPx(), top + rowH, top + 2 * rowH));
+}
+
 TEST_F(XHexWidgetTest, ClicksPlaceTheCaret) {
     Fill(64);
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, HexCellPoint(7, 1));
