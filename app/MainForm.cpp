@@ -284,13 +284,12 @@ void TForm1::SetupViews() {
         view->SetHexColor(Qt::black);
         view->SetOffsetColor(Qt::black);
         view->SetTextColor(Qt::black);
-        view->SetHexFont(WindowFont());
-        view->SetTextFont(WindowFont());
-        view->SetOffsetFont(WindowFont());
         view->SetBorder(true);
         view->SetClientEdge(false);
+        view->SetBevelKind(bkFlat);
         view->SetVertScrollBar(true);
         view->SetHorzScrollBar(true);
+        FitHexViewFont(*view);
         view->SetMenuUndoRedo(false);
         view->SetMenuCutCopyPaste(false);
         view->SetMenuDelete(false);
