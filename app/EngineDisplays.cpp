@@ -23,6 +23,12 @@ void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine) {
     std::fprintf(stderr, "quillon: %s\n", text.c_str());
 }
 
+void ExplainIdentification(QLabel* statusLine, const TAVRisp& engine, bool answered) {
+    const bool unknown = answered && engine.FlashSize() == 0;
+    statusLine->setToolTip(unknown ? QString::fromStdString(UnknownPartText(engine.AVRsignature()))
+                                   : QString());
+}
+
 TProgressBarAdapter::TProgressBarAdapter(QProgressBar* bar)
     : FBar(bar), FMin(bar->minimum()), FMax(bar->maximum()), FPosition(bar->value()) {}
 

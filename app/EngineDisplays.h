@@ -21,6 +21,11 @@ private:
 // tooltip of the status line and as one line on standard error.
 void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine);
 
+// After an identification: the status line's tooltip names the signature of
+// an Atmel part outside the catalogue, so that the user can tell which part
+// it was; any other outcome clears it.
+void ExplainIdentification(QLabel* statusLine, const TAVRisp& engine, bool answered);
+
 // Progress on a QProgressBar. The position is kept within the range as the
 // engine expects (it reads back the clamped position); a range of 0 to 0 is shown
 // as an empty bar instead of Qt's busy indicator.

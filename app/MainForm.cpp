@@ -292,13 +292,12 @@ void TForm1::SetupViews() {
         view->SetHexColor(Qt::black);
         view->SetOffsetColor(Qt::black);
         view->SetTextColor(Qt::black);
-        view->SetHexFont(WindowFont());
-        view->SetTextFont(WindowFont());
-        view->SetOffsetFont(WindowFont());
         view->SetBorder(true);
         view->SetClientEdge(false);
+        view->SetBevelKind(bkFlat);
         view->SetVertScrollBar(true);
         view->SetHorzScrollBar(true);
+        FitHexViewFont(*view);
         view->SetMenuUndoRedo(false);
         view->SetMenuCutCopyPaste(false);
         view->SetMenuDelete(false);
@@ -448,6 +447,7 @@ void TForm1::InitAVRBtnClick() {
                           static_cast<QWidget*>(EFBEdit), static_cast<QWidget*>(WFuseBtn)})
         fuse->setEnabled(known);
     ShowDeviceInfo();
+    ExplainIdentification(AVRStatPanel, *AVRisp, r);
 }
 
 void TForm1::RelBtnClick() {

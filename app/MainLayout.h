@@ -3,6 +3,8 @@
 // size, caption, tab order, initial state and picture. The window is built from
 // this table, and tests check the built window against it.
 
+#include "QuillonVersion.h"
+
 #include <span>
 
 enum class TControlKind {
@@ -31,7 +33,7 @@ struct TControlLayout {
 
 inline constexpr int MainClientWidth = 801;
 inline constexpr int MainClientHeight = 542;
-inline constexpr const char* MainCaption = "Quillon ver. 2.0";
+inline constexpr const char* MainCaption = "Quillon ver. " QUILLON_VERSION;
 
 // Rows in creation order: every parent comes before its children.
 std::span<const TControlLayout> MainWindowLayout();

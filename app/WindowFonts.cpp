@@ -1,5 +1,7 @@
 #include "WindowFonts.h"
 
+#include "XHexEdit.h"
+
 #include <QStringList>
 
 QFont WindowFont() {
@@ -20,4 +22,15 @@ QFont FixedPitchFont(int pixelSize) {
     font.setFixedPitch(true);
     font.setPixelSize(pixelSize);
     return font;
+}
+
+void FitHexViewFont(TXHexEdit& view) {
+    QFont font = WindowFont();
+    for (int stretch = 100;; --stretch) {
+        font.setStretch(stretch);
+        view.SetHexFont(font);
+        view.SetTextFont(font);
+        view.SetOffsetFont(font);
+        if (view.RowFits() || stretch <= 75) return;
+    }
 }

@@ -5,5 +5,11 @@
 
 #include <QFont>
 
+class TXHexEdit;
+
 QFont WindowFont();
 QFont FixedPitchFont(int pixelSize);
+// Gives a hex view the window's font in all three columns, narrowed where the
+// face standing in for MS Sans Serif is wider than it, until a whole row fits
+// beside the view's vertical scroll bar (no horizontal bar, no clipped text).
+void FitHexViewFont(TXHexEdit& view);

@@ -8,6 +8,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Lets the desktop match the window with the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillon"));
     TQtDialogs dialogs;
     // The main window first (its creation opens the port), then the hidden
     // information window.

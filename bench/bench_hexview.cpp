@@ -1,6 +1,8 @@
 // Full repaint of the hex view at the program's size and at a large size,
 // against a QPlainTextEdit of the same size showing the same rows as text.
-// The hex view should repaint at least as fast as the text edit.
+// Both paint with the font the program gives its views. The hex view should
+// repaint at least as fast as the text edit.
+#include "WindowFonts.h"
 #include "XHexEdit.h"
 
 #include <QApplication>
@@ -11,12 +13,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-QFont ViewFont() {
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    return f;
-}
 
 constexpr int kBytes = 64 * 1024;
 
@@ -35,18 +31,18 @@ QString RowsAsText(int bytes) {
     return text;
 }
 
-// The hex view as the benchmarks paint it; the text edit gets the same
-// scroll bars, so that both paint the same frame around their rows.
+// The hex view as the program sets it up; the text edit gets the same font
+// and scroll bars, so that both paint the same frame around their rows.
 struct FilledView {
     TXHexEdit view;
     explicit FilledView(QSize size);
 };
 
 FilledView::FilledView(QSize size) {
-    view.SetHexFont(ViewFont());
-    view.SetTextFont(ViewFont());
-    view.SetOffsetFont(ViewFont());
+    view.SetBorder(true);
+    view.SetBevelKind(bkFlat);
     view.resize(size);
+    FitHexViewFont(view);
     view.show();
     view.SetLastOffset(kBytes - 1);
     for (int i = 0; i < kBytes; ++i)
@@ -68,12 +64,12 @@ void PaintHexView(benchmark::State& state) {
 void PaintPlainText(benchmark::State& state) {
     const QSize size(int(state.range(0)), int(state.range(1)));
     QPlainTextEdit edit;
-    edit.setFont(ViewFont());
     edit.setLineWrapMode(QPlainTextEdit::NoWrap);
     edit.resize(size);
     edit.setPlainText(RowsAsText(kBytes));
     {
         const FilledView filled(size);
+        edit.setFont(filled.view.TextFont());
         auto policy = [](bool shown) {
             return shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
         };

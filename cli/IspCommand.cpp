@@ -234,10 +234,7 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
     engine.SetFastMode(command.fast);
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
     if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0) {
-        const auto& sig = engine.AVRsignature();
-        return Failed(err, "Atmel AVR Device NOT found: the part on the cable (signature " +
-                               Hex(sig[0], 2) + " " + Hex(sig[1], 2) + " " + Hex(sig[2], 2) +
-                               ") is not one this tool can program");
+        return Failed(err, "Atmel AVR Device NOT found: " + UnknownPartText(engine.AVRsignature()));
     }
 
     switch (command.verb) {

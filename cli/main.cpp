@@ -2,12 +2,17 @@
 // on the same engine, image files and port libraries as the window.
 #include "ConsoleDisplay.h"
 #include "IspCommand.h"
+#include "QuillonVersion.h"
 
 #include <iostream>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::cout << "quillon-isp " QUILLON_VERSION "\n";
+        return cli::ExitOk;
+    }
     std::string error;
     const auto command = cli::ParseCommandLine(args, error);
     if (!command) {

@@ -42,25 +42,18 @@ void HexViewCore::DeleteBytes(int32_t first, int32_t last) {
 // ---------------------------------------------------------------- layout
 
 void HexViewCore::ApplyLayout(const HexViewLayout& layout, int clientWidthPx, int clientHeightPx) {
+    // The caret keeps its byte and its column, whatever the new rows.
+    const int32_t keep = CaretOffset();
+    const bool inText = !CaretInHexColumn();
     layout_ = layout;
     clientWidthPx_ = clientWidthPx;
     clientHeightPx_ = clientHeightPx;
-    const int bpl = layout_.bytesPerLine;
-    if (CaretCol < 1 || CaretCol > 2 * bpl) CaretCol = CaretCol > 2 * bpl ? bpl + 1 : 1;
-    FirstOffset = ClampFirstOffset(FirstOffset);
-    HScrollPx = std::clamp(HScrollPx, 0, HScrollMaxPx());
-    GotoOffset(CaretOffset());
-    host_.Repaint();
-}
-
-void HexViewCore::ChangeBytesPerLine(const HexViewLayout& layout) {
-    const int32_t keep = CaretOffset();
-    const bool inText = !CaretInHexColumn();
-    CaretCol = inText ? layout.bytesPerLine + 1 : 1;
+    CaretCol = inText ? layout_.bytesPerLine + 1 : 1;
     CaretRow = 0;
-    FirstOffset = HexViewRowStart(FirstOffset, layout.bytesPerLine);
-    ApplyLayout(layout, clientWidthPx_, clientHeightPx_);
+    FirstOffset = ClampFirstOffset(RowStart(FirstOffset));
+    HScrollPx = std::clamp(HScrollPx, 0, HScrollMaxPx());
     GotoOffset(keep);
+    host_.Repaint();
 }
 
 int32_t HexViewCore::RowStart(int32_t offset) const {
@@ -88,6 +81,9 @@ void HexViewCore::GotoOffset(int32_t a) {
     if (a < FirstOffset || int64_t(a) >= int64_t(FirstOffset) + int64_t(rows) * bpl) {
         const int32_t d = a < FirstOffset ? RowStart(a) : ClampFirstOffset(a + bpl - rows * bpl);
         FirstOffset = ClampFirstOffset(d);
+        // A view of one row, clamped to the row after the last byte, would
+        // leave a byte of the last row out of view.
+        if (a < FirstOffset) FirstOffset = RowStart(a);
         scrolled = true;
     }
     const int32_t rel = a - FirstOffset;
@@ -147,6 +143,19 @@ void HexViewCore::DrawRows() {
 void HexViewCore::SetSelection(bool active) {
     host_.SelectionSet(active, SelStart, SelEnd);
     SelActive = active;
+}
+
+void HexViewCore::ClampSelection() {
+    if (!SelActive) return;
+    const bool forward = SelStart <= SelEnd;
+    NormaliseSelection();
+    if (SelEnd < SelStart) {
+        // Nothing of it is left in the data.
+        SelStart = SelEnd = std::min(SelStart, size_);
+        SetSelection(false);
+    } else if (!forward) {
+        std::swap(SelStart, SelEnd);
+    }
 }
 
 void HexViewCore::NormaliseSelection() {
@@ -465,9 +474,9 @@ void HexViewCore::InsertGap(int32_t at, int32_t count) {
     MoveBytes(at, size_ - 1, at + count);
 }
 
+// Removes the selected bytes; the selection is normalised and not empty.
 void HexViewCore::RemoveSelection() {
     SetSelection(false);
-    NormaliseSelection();
     DeleteBytes(SelStart, SelEnd);
     GotoOffset(SelStart);
 }
@@ -491,6 +500,8 @@ void HexViewCore::TypeValue(uint8_t v) {
             }
         }
     } else {
+        // A selection that lies past the end of the data selects nothing.
+        if (SelActive) ClampSelection();
         if (SelActive) {
             NormaliseSelection();
             history_->RecordReplace(&v, 0, 1, SelStart, SelEnd - SelStart + 1, true, wasModified);
@@ -536,10 +547,10 @@ void HexViewCore::DeleteSelected() {
 
 void HexViewCore::CutToClipboard() {
     if (ReadOnly) return;
-    const bool wasModified = Modified;
-    Modified = true;
     NormaliseSelection();
     if (SelEnd < SelStart) return; // nothing there to cut
+    const bool wasModified = Modified;
+    Modified = true;
     history_->RecordReplace(nullptr, 0, 0, SelStart, SelEnd - SelStart + 1, SelActive, wasModified);
     CopyToClipboard();
     RemoveSelection();
@@ -547,12 +558,16 @@ void HexViewCore::CutToClipboard() {
 }
 
 void HexViewCore::CopyToClipboard() {
+    // The range as it stands, also without an active selection (then the
+    // offset of the last click), read without changing the selection.
+    const int32_t lo = std::max(0, std::min(SelStart, SelEnd));
+    const int32_t hi = std::min(size_ - 1, std::max(SelStart, SelEnd));
+    // Nothing to copy: what the user had on the clipboard stays there.
+    if (hi < lo) return;
     host_.BusyCursor(true);
-    NormaliseSelection();
-    const int32_t n = SelEnd >= SelStart ? SelEnd - SelStart + 1 : 0;
-    const uint8_t* first = n > 0 ? bytes_.data() + SelStart : nullptr;
-    host_.PutOnClipboard(HexViewClipboardText(first, n, CaretInHexColumn()),
-                         HexViewEncodeBlock(first, n));
+    const uint8_t* first = bytes_.data() + lo;
+    host_.PutOnClipboard(HexViewClipboardText(first, hi - lo + 1, CaretInHexColumn()),
+                         HexViewEncodeBlock(first, hi - lo + 1));
     host_.BusyCursor(false);
 }
 
@@ -561,6 +576,8 @@ void HexViewCore::PasteFromClipboard() {
     std::vector<uint8_t> data;
     if (!HexViewDecodeClipboard(host_.ClipboardContent(), data)) return;
     const auto n = int32_t(data.size());
+    // An empty block or text pastes nothing and records nothing.
+    if (n == 0) return;
     const bool wasModified = Modified;
     Modified = true;
     NormaliseSelection();
@@ -574,7 +591,7 @@ void HexViewCore::PasteFromClipboard() {
         history_->RecordReplace(data.data(), 0, n, at, 0, false, wasModified);
     }
     InsertGap(at, n);
-    if (n > 0) std::memcpy(bytes_.data() + at, data.data(), size_t(n));
+    std::memcpy(bytes_.data() + at, data.data(), size_t(n));
     GotoOffset(at + n);
     SelStart = at;
     SelEnd = at + n - 1;
@@ -584,18 +601,47 @@ void HexViewCore::PasteFromClipboard() {
 
 void HexViewCore::Undo() {
     history_->Undo();
-    DrawRows();
+    EndAfterHistoryStep();
 }
 
 void HexViewCore::Redo() {
     history_->Redo();
+    EndAfterHistoryStep();
+}
+
+// The bytes under the selection and the byte being typed are not the ones
+// they were: both end.
+void HexViewCore::EndAfterHistoryStep() {
+    DigitCount = 0;
+    if (SelActive) SetSelection(false);
     DrawRows();
 }
 
-void HexViewCore::ResetView() {
+// ---------------------------------------------------------------- new content
+
+void HexViewCore::NewData(int32_t lastOffset) {
+    SetLastOffset(lastOffset);
+    FinishNewContent();
+}
+
+void HexViewCore::LoadData(const uint8_t* bytes, int32_t n) {
+    SetLastOffset(n - 1);
+    if (n > 0) std::memcpy(bytes_.data(), bytes, size_t(n));
+    FinishNewContent();
+}
+
+void HexViewCore::FinishNewContent() {
     FirstOffset = 0;
     HScrollPx = 0;
     CaretCol = 1;
     CaretRow = 0;
     DigitCount = 0;
+    GotoOffset(0);
+    // Steps recorded against the old data must not be replayed on the new.
+    history_->SetCapacity(history_->Capacity());
+    history_->UpdateState();
+    // What still lies in the new data stays selected.
+    ClampSelection();
+    SetSelection(SelActive);
+    DrawRows();
 }

@@ -73,12 +73,9 @@ public:
     // --- layout ---
     const HexViewLayout& Layout() const { return layout_; }
     int BytesPerLine() const { return layout_.bytesPerLine; }
-    // Takes a freshly computed layout and the client size, keeps the first
-    // row valid and the caret on its offset.
+    // Takes a freshly computed layout (a new row width, a new size) and the
+    // client size; the first row stays valid and the caret on its byte.
     void ApplyLayout(const HexViewLayout& layout, int clientWidthPx, int clientHeightPx);
-    // Changes the row width keeping the caret's offset; the caller supplies
-    // the layout computed for the new width.
-    void ChangeBytesPerLine(const HexViewLayout& layout);
     int32_t RowStart(int32_t offset) const;
     int32_t ClampFirstOffset(int32_t offset) const;
 
@@ -94,6 +91,9 @@ public:
     // --- selection ---
     void SetSelection(bool active);
     void NormaliseSelection();
+    // Cuts an active selection down to the data, keeping its direction; one
+    // that lies wholly past the end ends.
+    void ClampSelection();
     bool IsSelected(int32_t offset) const;
 
     // --- input ---
@@ -124,8 +124,13 @@ public:
     void Undo();
     void Redo();
     THistory& History() { return *history_; }
-    // Replaces the whole content: the start of a new data set or a file.
-    void ResetView();
+
+    // --- new content ---
+    // Starts new data of lastOffset + 1 bytes, keeping what the buffer held
+    // there, or takes the n bytes of a file. Either way the view goes back to
+    // the first byte and the steps recorded against the old data are dropped.
+    void NewData(int32_t lastOffset);
+    void LoadData(const uint8_t* bytes, int32_t n);
 
     // Settings the core consults.
     THexMode HexMode = hmHex;
@@ -156,6 +161,8 @@ private:
     void MouseSelectionRule();
     void RemoveSelection();
     void InsertGap(int32_t at, int32_t count);
+    void FinishNewContent();
+    void EndAfterHistoryStep();
 
     HexViewHost& host_;
     std::vector<uint8_t> bytes_;

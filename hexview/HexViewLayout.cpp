@@ -167,10 +167,11 @@ char HexViewByteChar(uint8_t v, bool allChars) {
 
 namespace {
 // Bytes 0x80 to 0x9F of Windows-1252; the others equal their Latin-1 code points.
-constexpr char16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+// The five bytes the code page leaves unassigned are its C1 control characters.
+constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 } // namespace
 
 char16_t HexViewByteGlyph(uint8_t v, bool allChars) {
@@ -181,8 +182,7 @@ char16_t HexViewByteGlyph(uint8_t v, bool allChars) {
 int HexViewGlyphByte(char16_t g) {
     if (g < 0x80 || (g >= 0xA0 && g <= 0xFF)) return g;
     for (int i = 0; i < 32; ++i) {
-        if (kHigh[i] == g && g != 0xFFFD) return 0x80 + i;
-        if (kHigh[i] == 0xFFFD && g == 0x80 + i) return g;
+        if (kHigh[i] == g) return 0x80 + i;
     }
     return -1;
 }

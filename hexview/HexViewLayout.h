@@ -101,9 +101,10 @@ char HexViewByteChar(uint8_t value, bool allChars);
 // The character a byte shows in the text column, as a Unicode code point: the
 // bytes are read in the Western Windows code page, the single-byte character
 // set the text fonts were chosen for (0x80 is the euro sign, 0x93 and 0x94
-// quotation marks); its five unassigned bytes show as U+FFFD.
+// quotation marks); its five unassigned bytes are the C1 control characters
+// of the same value.
 char16_t HexViewByteGlyph(uint8_t value, bool allChars);
 // The other way round, for typed and pasted characters: the byte of a code
-// point in that code page (its five unassigned bytes stand for themselves),
+// point in that code page (the five C1 controls included),
 // or -1 when the code page has no such character.
 int HexViewGlyphByte(char16_t glyph);

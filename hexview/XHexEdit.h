@@ -5,12 +5,12 @@
 // calls of the core and paints its state through DrawCell.
 
 #include "HexViewCore.h"
+#include "HexViewGlyphs.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
 #include <QHash>
-#include <QStaticText>
 #include <QString>
 #include <QTimer>
 
@@ -19,6 +19,10 @@
 class QAction;
 class QMenu;
 class QPrinter;
+
+// The toolkit's bevel around a control: none, or flat (a shadow line with a
+// face-coloured line inside it).
+enum TBevelKind { bkNone, bkFlat };
 
 class TXHexEdit;
 using TEventUndoRedo = std::function<void(TXHexEdit* Sender, bool bEnableUndo, bool bEnableRedo)>;
@@ -67,7 +71,10 @@ public:
 
     // The canvas of a cell: Column 0 is the offset, 1 .. bpl the bytes,
     // bpl+1 .. 2*bpl their characters. The painter carries the font, the
-    // text colour (pen) and the background colour (background brush).
+    // text colour (pen) and the background colour (background brush). When
+    // the rows call it, the default draws the glyphs of a cell that fits
+    // together with those of the rest of its column, after the column's
+    // last cell; whatever a cell shows stays inside it.
     virtual void DrawCell(int Column, int Row, QPainter& Canvas, const QString& Text, int CellW,
                           int CellH);
 
@@ -122,6 +129,13 @@ public:
     void SetBorder(bool v);
     bool ClientEdge() const { return clientEdge_; }
     void SetClientEdge(bool v);
+    TBevelKind BevelKind() const { return bevelKind_; }
+    void SetBevelKind(TBevelKind v);
+    // Pixels of border, client edge and bevel on each side.
+    int FrameWidthPx() const;
+    // Whether a whole row fits beside the vertical scroll bar, so that no
+    // horizontal bar appears once the data is longer than the view.
+    bool RowFits() const;
     bool VertScrollBar() const { return vertScrollBar_; }
     void SetVertScrollBar(bool v);
     bool HorzScrollBar() const { return horzScrollBar_; }
@@ -235,14 +249,15 @@ protected:
 
 private:
     HexViewLayout MeasuredLayout(QSize client) const;
-    void FinishNewContent();
     void BuildMenu();
     void UpdateFrame();
+    void PaintFrame();
     void SyncScrollBars();
     void OnVerticalAction(int action);
     void OnHorizontalValue(int value);
     void RebuildCellTexts();
     void PaintRows(QPainter& p);
+    void FlushRow(QPainter& p, int r);
 
     HexViewCore core_;
     HexViewLayoutSettings settings_;
@@ -256,6 +271,7 @@ private:
     QString fileName_;
     bool border_ = false;
     bool clientEdge_ = false;
+    TBevelKind bevelKind_ = bkNone;
     bool vertScrollBar_ = true;
     bool horzScrollBar_ = true;
     bool menuUndoRedo_ = false, menuCutCopyPaste_ = false, menuDelete_ = false,
@@ -263,19 +279,24 @@ private:
          menuSaveAs_ = false, menuPrint_ = false, menuClose_ = false;
 
     bool updatingScrollBars_ = false; // the control itself moves its bars
+    bool windowCreated_ = false;      // shown once: the creation events went out
     bool caretShown_ = true;
     QTimer autoScrollTimer_;
-    // Cell texts of every byte value, as strings and laid out in their fonts.
+    // Cell texts of every byte value, as strings and as glyphs in their fonts.
     QString hexTexts_[256];
     QString charTexts_[256];
     QString blankText_;
-    QStaticText hexStatic_[256];
-    QStaticText charStatic_[256];
-    QStaticText blankHexStatic_, blankCharStatic_;
-    // The text DrawCell is being handed by the rows and its laid-out form.
+    HexCellGlyphs hexGlyphs_[256];
+    HexCellGlyphs charGlyphs_[256];
+    const HexCellGlyphs blankGlyphs_; // blank cells draw no glyph
+    QHash<QString, HexCellGlyphs> labelGlyphs_;
+    // The text DrawCell is being handed by the rows and its glyphs; the
+    // colour the whole client area was filled with for this frame.
     const QString* pendingText_ = nullptr;
-    const QStaticText* pendingStatic_ = nullptr;
-    QHash<QString, QStaticText> labelCache_;
+    const HexCellGlyphs* pendingGlyphs_ = nullptr;
+    QColor paintedBackground_;
+    HexGlyphBatch batch_;    // glyphs that fit their cells
+    HexGlyphBatch rowBatch_; // glyphs as wide as their cells but taller than the row
 
     QMenu* menu_ = nullptr;
     QAction *undoItem_ = nullptr, *redoItem_ = nullptr, *cutItem_ = nullptr, *copyItem_ = nullptr,

@@ -32,3 +32,10 @@ int FindDeviceRow(uint8_t Signature1, uint8_t Signature2) {
     }
     return -1;
 }
+
+std::string UnknownPartText(const std::array<uint8_t, 3>& Signature) {
+    char bytes[16];
+    std::snprintf(bytes, sizeof bytes, "%02X %02X %02X", Signature[0], Signature[1], Signature[2]);
+    return std::string("the part on the cable (signature ") + bytes +
+           ") is not one this tool can program";
+}

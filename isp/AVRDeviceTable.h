@@ -6,6 +6,7 @@
 // order; row 0 stands for "no device".
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,3 +81,7 @@ inline constexpr TAVRDeviceCatalogue AVRDeviceTable{};
 
 // First catalogue row whose signature matches bytes 1 and 2 of a part, or -1.
 int FindDeviceRow(uint8_t Signature1, uint8_t Signature2);
+
+// What a person is told of a part that answered with a signature outside the
+// catalogue: the three bytes it read, so that the part can be named.
+std::string UnknownPartText(const std::array<uint8_t, 3>& Signature);

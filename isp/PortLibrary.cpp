@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -35,12 +36,20 @@ std::string PortFailureText(const std::string& Why) {
     return "ISP interface NOT initialised: " + Why + "; " + PortRemedy;
 }
 
+const char* const InstalledPortLibraryDir = QUILLON_PORTIO_FROM_BIN;
+
 std::vector<std::string> PortLibraryCandidates(const char* Setting, const std::string& ExeDir) {
     std::string setting = (Setting != nullptr && *Setting != '\0') ? Setting : "lpt";
     if (setting.find('/') != std::string::npos) return {setting};
     const std::string file = LibraryFileFor(setting);
     std::vector<std::string> candidates;
-    if (!ExeDir.empty()) candidates.push_back(ExeDir + "/" + file);
+    if (!ExeDir.empty()) {
+        candidates.push_back(ExeDir + "/" + file);
+        // /proc/self/exe has no symbolic links left, so ".." can be folded.
+        const auto installed =
+            (std::filesystem::path(ExeDir) / InstalledPortLibraryDir / file).lexically_normal();
+        if (installed != candidates.back()) candidates.push_back(installed.string());
+    }
     candidates.push_back(file);
     return candidates;
 }

@@ -35,10 +35,15 @@ inline constexpr const char* PortRemedy =
 // (`Why`, the engine's PortError) and what to do.
 std::string PortFailureText(const std::string& Why);
 
+// The folder of the installed port libraries, relative to the folder of the
+// installed programs; the build derives it from its install layout.
+extern const char* const InstalledPortLibraryDir;
+
 // The files to try, in order, for a setting of QUILLON_PORTIO (null or empty
-// means "lpt"): the named library beside the executable first, then through
-// the normal search of the dynamic loader. A setting holding a '/' is a path
-// and is tried alone.
+// means "lpt"): the named library beside the executable first (the build
+// tree), then in the installed port library folder reached from the
+// executable's folder, then through the normal search of the dynamic loader.
+// A setting holding a '/' is a path and is tried alone.
 std::vector<std::string> PortLibraryCandidates(const char* Setting, const std::string& ExeDir);
 
 // Folder of the running executable, from /proc/self/exe; empty when unknown.

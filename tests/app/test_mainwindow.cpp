@@ -3,6 +3,7 @@
 
 #include "FormBench.h"
 #include "MainLayout.h"
+#include "WindowFonts.h"
 
 #include "AdvEdit.h"
 
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSettings>
 #include <gtest/gtest.h>
 
@@ -285,6 +287,15 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
     EXPECT_EQ(bench.EEpromImage(), std::vector<uint8_t>(c.EEpromSize, 0xFF));
     EXPECT_EQ(form.FlashBox->title(), QStringLiteral("Flash Memory (buffer)"));
     EXPECT_EQ(form.EEPromBox->title(), QStringLiteral("EEPROM Memory (buffer)"));
+    // The Flash view shows whole rows of 16 bytes in the face the window's
+    // font resolves to, beside its vertical bar and without a horizontal one.
+    QApplication::processEvents();
+    EXPECT_EQ(QFontInfo(form.FlashEdit->TextFont()).family(), QFontInfo(WindowFont()).family());
+    EXPECT_EQ(form.FlashEdit->BytesPerLine(), 16);
+    EXPECT_TRUE(form.FlashEdit->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(form.FlashEdit->horizontalScrollBar()->isVisible());
+    EXPECT_LE(form.FlashEdit->Core().Layout().rightEndPx(), form.FlashEdit->viewport()->width());
+    form.grab().save(QStringLiteral("mainwindow_%1.png").arg(QLatin1String(c.Device)));
 
     // State: device identified.
     for (QWidget* w :
@@ -510,6 +521,7 @@ TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAs
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : NONE"));
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x0000"));
+    EXPECT_TRUE(form.AVRStatPanel->toolTip().contains(QStringLiteral("signature 1E 98 01")));
     EXPECT_TRUE(form.RelBtn->isEnabled());
     for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.MemWriteBtn),
                        static_cast<QWidget*>(form.FlVerifyBtn), static_cast<QWidget*>(form.EELoadBtn),

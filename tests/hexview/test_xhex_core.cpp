@@ -503,11 +503,11 @@ TEST_F(HexViewCoreTest, NewRowWidthKeepsTheCaretOffset) {
     Fill(300);
     core.CaretCol = 17;
     core.GotoOffset(123);
-    core.ChangeBytesPerLine(MakeLayout(8));
+    core.ApplyLayout(MakeLayout(8), 500, 160);
     EXPECT_EQ(core.CaretOffset(), 123);
     EXPECT_FALSE(core.CaretInHexColumn());
     EXPECT_EQ(core.FirstOffset % 8, 0);
-    core.ChangeBytesPerLine(MakeLayout(5));
+    core.ApplyLayout(MakeLayout(5), 500, 160);
     EXPECT_EQ(core.CaretOffset(), 123);
     EXPECT_EQ(core.CaretCol, 5 + 123 % 5 + 1);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -325,137 +326,175 @@ TEST_F(HexEditTest, ReadOnlyBlocksEveryEditButCopyUndoAndRedo) {
 
 // ---------------------------------------------------------------- model
 
-// A random script of edits, applied to the view and to a plain vector and
-// compared after each edit; then undone to the start and redone to the end,
-// each history step checked against the state the view had after it.
+// A random script of edits, undos, redos, new content and resizes, applied to
+// the view and to a plain vector with its own caret; both must agree after
+// every action. Every undo must give back exactly the buffer the undone step
+// started from, every redo the buffer it left.
 class EditScript {
 public:
-    EditScript(HexViewCore& core, unsigned seed) : core_(core), rng_(seed) {}
+    EditScript(HexViewCore& core, EditHost& host, unsigned seed)
+        : core_(core), host_(host), rng_(seed) {}
 
-    void Run(int edits) {
-        for (int i = 0; i < 40; ++i)
-            model_.push_back(uint8_t(rng_()));
-        core_.SetLastOffset(int32_t(model_.size()) - 1);
-        for (size_t i = 0; i < model_.size(); ++i)
-            core_.SetByte(int32_t(i), model_[i]);
-        states_.push_back(model_);
-        for (int i = 0; i < edits; ++i) {
+    void Run(int actions) {
+        Bytes start(200);
+        for (auto& b : start)
+            b = uint8_t(rng_());
+        core_.LoadData(start.data(), int32_t(start.size()));
+        model_ = start;
+        caret_ = 0;
+        for (int i = 0; i < actions; ++i) {
             Step();
-            ASSERT_EQ(View(), model_) << "edit " << i;
+            ASSERT_EQ(View(), model_) << "action " << i << ", kind " << kind_;
+            ASSERT_EQ(core_.CaretOffset(), caret_) << "action " << i << ", kind " << kind_;
         }
     }
 
-    void UndoAndRedo() {
-        const int cap = core_.History().Capacity();
-        const int n = int(states_.size()) - 1;
-        const int back = std::min(n, cap);
-        for (int k = n - 1; k >= n - back; --k) {
-            core_.Undo();
-            ASSERT_EQ(View(), states_[size_t(k)]) << "undo to step " << k;
-        }
-        EXPECT_FALSE(core_.History().CanUndo());
+    // Undoes every step the ring still holds, then redoes them all.
+    void UndoAndRedoAll() {
+        while (!undo_.empty())
+            ASSERT_NO_FATAL_FAILURE(UndoOne());
         core_.Undo(); // nothing left: nothing changes
-        ASSERT_EQ(View(), states_[size_t(n - back)]);
-        for (int k = n - back + 1; k <= n; ++k) {
-            core_.Redo();
-            ASSERT_EQ(View(), states_[size_t(k)]) << "redo to step " << k;
-        }
+        ASSERT_EQ(View(), model_);
+        EXPECT_FALSE(core_.History().CanUndo());
+        while (!redo_.empty())
+            ASSERT_NO_FATAL_FAILURE(RedoOne());
         EXPECT_FALSE(core_.History().CanRedo());
     }
 
-    int Steps() const { return int(states_.size()) - 1; }
+    int Steps() const { return steps_; }
 
 private:
+    struct Change {
+        Bytes before, after;
+    };
+
     Bytes View() const { return Bytes(core_.Data(), core_.Data() + core_.Size()); }
     int Rand(int n) { return int(rng_() % unsigned(n)); }
+    int32_t Size() const { return int32_t(model_.size()); }
 
-    // Runs one call of the view; when it recorded a step, remembers the
-    // buffer as the state after that step.
+    // Runs one call of the view; a step it records goes on the undo stack,
+    // within the ring's capacity, and ends what could be redone.
     template <class F> void Call(F f) {
         const int32_t slot = core_.History().NextSlot();
         const int32_t count = core_.History().UndoCount();
+        Bytes before = View();
         f();
-        if (core_.History().NextSlot() != slot || core_.History().UndoCount() != count)
-            states_.push_back(View());
+        if (core_.History().NextSlot() == slot && core_.History().UndoCount() == count) return;
+        ++steps_;
+        undo_.push_back({std::move(before), View()});
+        if (int(undo_.size()) > core_.History().Capacity()) undo_.erase(undo_.begin());
+        redo_.clear();
     }
 
-    // The selection as the view will use it.
+    void UndoOne() {
+        const Change c = undo_.back();
+        undo_.pop_back();
+        core_.KeyDown(HexKey::Z, HexMods::Ctrl);
+        ASSERT_EQ(View(), c.before) << "undo";
+        redo_.push_back(c);
+        model_ = c.before;
+        caret_ = core_.CaretOffset();
+        ASSERT_LE(caret_, Size());
+    }
+
+    void RedoOne() {
+        const Change c = redo_.back();
+        redo_.pop_back();
+        core_.KeyDown(HexKey::Y, HexMods::Ctrl);
+        ASSERT_EQ(View(), c.after) << "redo";
+        undo_.push_back(c);
+        model_ = c.after;
+        caret_ = core_.CaretOffset();
+        ASSERT_LE(caret_, Size());
+    }
+
+    // The selected bytes, as far as they lie in the data.
     bool Sel(int32_t& lo, int32_t& hi) const {
         if (!core_.SelActive) return false;
         lo = std::max(0, std::min(core_.SelStart, core_.SelEnd));
-        hi = std::min(int32_t(model_.size()) - 1, std::max(core_.SelStart, core_.SelEnd));
+        hi = std::min(Size() - 1, std::max(core_.SelStart, core_.SelEnd));
         return lo <= hi;
     }
+    void EraseSelection(int32_t lo, int32_t hi) {
+        model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
+        caret_ = lo;
+    }
+    void Move(int32_t to) { caret_ = std::clamp(to, 0, Size()); }
+    // The first digit or character of a byte: over the selection, inserted,
+    // or in place.
     void PutByte(uint8_t v) {
         int32_t lo, hi;
-        const int32_t a = core_.CaretOffset();
         if (Sel(lo, hi)) {
-            model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
+            EraseSelection(lo, hi);
             model_.insert(model_.begin() + lo, v);
-        } else if (HexViewCore::InsertMode || a == int32_t(model_.size())) {
-            model_.insert(model_.begin() + a, v);
+        } else if (HexViewCore::InsertMode || caret_ == Size()) {
+            model_.insert(model_.begin() + caret_, v);
         } else {
-            model_[size_t(a)] = v;
+            model_[size_t(caret_)] = v;
         }
+    }
+    void ToColumn(bool hex) {
+        if (core_.CaretInHexColumn() != hex) core_.CaretCol += hex ? -core_.BytesPerLine() : core_.BytesPerLine();
     }
 
     void Step() {
-        const int32_t size = int32_t(model_.size());
-        switch (Rand(10)) {
+        kind_ = Rand(16);
+        switch (kind_) {
         case 0: { // move, in either column, ending any selection
             core_.SetSelection(false);
-            core_.CaretCol = Rand(2) ? 1 : core_.BytesPerLine() + 1;
-            core_.GotoOffset(Rand(size + 1));
+            ToColumn(Rand(2) != 0);
+            const int32_t to = Rand(Size() + 3) - 1;
+            core_.GotoOffset(to);
+            Move(to);
             core_.DigitCount = 0;
             break;
         }
-        case 1: { // select a range, either way round
-            if (size == 0) break;
-            const int32_t s = Rand(size), e = std::min(size - 1, s + Rand(8));
-            core_.SelStart = Rand(2) ? s : e;
-            core_.SelEnd = core_.SelStart == s ? e : s;
-            core_.SetSelection(true);
-            core_.DigitCount = 0;
+        case 1: { // select with Shift+arrows, either way
+            const bool back = Rand(2) != 0;
+            for (int k = Rand(6) + 1; k > 0; --k) {
+                core_.KeyDown(back ? HexKey::Left : HexKey::Right, HexMods::Shift);
+                Move(caret_ + (back ? -1 : 1));
+            }
             break;
         }
         case 2:
         case 3: { // a byte typed as two hex digits
-            if (!core_.CaretInHexColumn()) {
-                core_.CaretCol -= core_.BytesPerLine();
-            }
+            ToColumn(true);
             core_.DigitCount = 0;
             const uint8_t v = uint8_t(rng_());
             PutByte(v);
+            Move(caret_ + 1);
             static const char digits[] = "0123456789abcdef";
             Call([&] { core_.Char(uint8_t(digits[v >> 4])); });
             Call([&] { core_.Char(uint8_t(digits[v & 15])); });
             break;
         }
         case 4: { // a character typed in the text column
-            if (core_.CaretInHexColumn()) core_.CaretCol += core_.BytesPerLine();
+            ToColumn(false);
             core_.DigitCount = 0;
             const uint8_t c = uint8_t(32 + Rand(224));
             PutByte(c);
+            Move(caret_ + 1);
             Call([&] { core_.Char(c); });
             break;
         }
         case 5: { // Delete
             int32_t lo, hi;
-            const int32_t a = core_.CaretOffset();
             if (Sel(lo, hi))
-                model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
-            else if (a < size)
-                model_.erase(model_.begin() + a);
+                EraseSelection(lo, hi);
+            else if (caret_ < Size())
+                model_.erase(model_.begin() + caret_);
             Call([&] { core_.KeyDown(HexKey::Delete, HexMods::None); });
             break;
         }
         case 6: { // Backspace
             int32_t lo, hi;
-            const int32_t a = core_.CaretOffset();
-            if (Sel(lo, hi))
-                model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
-            else if (a >= 1)
-                model_.erase(model_.begin() + a - 1);
+            if (Sel(lo, hi)) {
+                EraseSelection(lo, hi);
+            } else if (caret_ >= 1) {
+                model_.erase(model_.begin() + caret_ - 1);
+                --caret_;
+            }
             Call([&] { core_.KeyDown(HexKey::Backspace, HexMods::None); });
             break;
         }
@@ -463,65 +502,105 @@ private:
             int32_t lo, hi;
             if (!Sel(lo, hi)) break;
             clip_.assign(model_.begin() + lo, model_.begin() + hi + 1);
-            model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
+            EraseSelection(lo, hi);
             Call([&] { core_.CutToClipboard(); });
             break;
         }
-        case 8: { // Copy of a selection, then Paste elsewhere or over it
+        case 8: { // Copy: the selection, else the byte of the last click, if any
             int32_t lo, hi;
-            if (Sel(lo, hi)) {
+            if (!core_.SelActive) core_.SelStart = core_.SelEnd = caret_;
+            const bool active = core_.SelActive;
+            const int32_t s = core_.SelStart, e = core_.SelEnd;
+            if (active && Sel(lo, hi))
                 clip_.assign(model_.begin() + lo, model_.begin() + hi + 1);
-                core_.CopyToClipboard();
-                if (Rand(2)) {
-                    core_.SetSelection(false);
-                    core_.GotoOffset(Rand(size + 1));
-                }
+            else if (!active && caret_ < Size())
+                clip_.assign(1, model_[size_t(caret_)]);
+            core_.KeyDown(HexKey::Insert, HexMods::Ctrl);
+            // Nothing to copy leaves the clipboard as it was.
+            ASSERT_EQ(host_.clip.block,
+                      clip_.empty() ? Bytes{} : HexViewEncodeBlock(clip_.data(), int32_t(clip_.size())));
+            // Copying reads the selection; it leaves it as it was.
+            ASSERT_EQ(std::make_tuple(core_.SelActive, core_.SelStart, core_.SelEnd),
+                      std::make_tuple(active, s, e));
+            break;
+        }
+        case 9: { // Paste, over the selection or at the caret
+            int32_t lo, hi;
+            if (clip_.empty()) {
+                // An empty block pastes nothing and records nothing.
+                host_.clip.hasBlock = true;
+                host_.clip.block = HexViewEncodeBlock(nullptr, 0);
+                const auto selection = std::make_tuple(core_.SelActive, core_.SelStart, core_.SelEnd);
+                const int32_t before = core_.History().UndoCount();
+                core_.KeyDown(HexKey::Insert, HexMods::Shift);
+                ASSERT_EQ(core_.History().UndoCount(), before);
+                ASSERT_EQ(std::make_tuple(core_.SelActive, core_.SelStart, core_.SelEnd), selection);
+                break;
             }
-            if (clip_.empty()) break;
-            const int32_t a = std::min(core_.CaretOffset(), size);
-            if (Sel(lo, hi)) {
-                model_.erase(model_.begin() + lo, model_.begin() + hi + 1);
-                model_.insert(model_.begin() + lo, clip_.begin(), clip_.end());
-            } else {
-                model_.insert(model_.begin() + a, clip_.begin(), clip_.end());
-            }
+            const int32_t at = Sel(lo, hi) ? lo : caret_;
+            if (Sel(lo, hi)) EraseSelection(lo, hi);
+            model_.insert(model_.begin() + at, clip_.begin(), clip_.end());
+            Move(at + int32_t(clip_.size()));
             Call([&] { core_.KeyDown(HexKey::Insert, HexMods::Shift); });
             break;
         }
-        case 9: // Insert toggles the input mode
+        case 10: // Insert toggles the input mode
             core_.KeyDown(HexKey::Insert, HexMods::None);
+            break;
+        case 11:
+        case 12: // undo, or redo what was undone
+            if (!redo_.empty() && Rand(2))
+                RedoOne();
+            else if (!undo_.empty())
+                UndoOne();
+            break;
+        case 13: { // the view grows or shrinks, keeping the caret on its byte
+            const int h = 2 + Rand(10) * 13;
+            core_.ApplyLayout(ComputeHexViewLayout({}, {42, 13, 14, 13, 8, 13}, h), 500, h);
+            break;
+        }
+        case 14: { // a file of other bytes
+            Bytes file(size_t(Rand(300)));
+            for (auto& b : file)
+                b = uint8_t(rng_());
+            core_.LoadData(file.data(), int32_t(file.size()));
+            model_ = file;
+            caret_ = 0;
+            undo_.clear();
+            redo_.clear();
+            break;
+        }
+        case 15: // new data: the first byte stays
+            core_.NewData(0);
+            model_ = View();
+            caret_ = 0;
+            undo_.clear();
+            redo_.clear();
             break;
         }
     }
 
     HexViewCore& core_;
+    EditHost& host_;
     std::mt19937 rng_;
     Bytes model_;
+    int32_t caret_ = 0;
     Bytes clip_;
-    std::vector<Bytes> states_;
+    std::vector<Change> undo_, redo_;
+    int steps_ = 0;
+    int kind_ = 0;
 };
 
 TEST_F(HexEditTest, RandomEditsMatchAPlainVectorAndUndoWithinCapacity) {
-    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
         HexViewCore::InsertMode = false;
-        core.History().SetCapacity(4999);
-        core.SetLastOffset(-1);
-        EditScript script(core, seed);
-        script.Run(200);
-        ASSERT_GT(script.Steps(), 100) << seed;
-        script.UndoAndRedo();
-    }
-}
-
-TEST_F(HexEditTest, RandomEditsUndoOnlyAsFarAsTheRingReaches) {
-    for (unsigned seed : {11u, 12u}) {
-        HexViewCore::InsertMode = false;
-        core.History().SetCapacity(25);
-        core.SetLastOffset(-1);
-        EditScript script(core, seed);
-        script.Run(150);
-        ASSERT_GT(script.Steps(), 25) << seed;
-        script.UndoAndRedo();
+        host.clip = {};
+        core.History().SetCapacity(seed % 3 == 0 ? 25 : 4999);
+        EditScript script(core, host, seed);
+        ASSERT_NO_FATAL_FAILURE(script.Run(400));
+        ASSERT_GT(script.Steps(), 100);
+        ASSERT_NO_FATAL_FAILURE(script.UndoAndRedoAll());
     }
 }
 

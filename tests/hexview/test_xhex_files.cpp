@@ -218,8 +218,8 @@ TEST_F(XHexFilesTest, LoadingFilesSmallEmptyAndMissing) {
     Write(Path("empty.bin"), QByteArray());
     Fill(40);
     view.GotoOffset(30);
-    view.Core().SelStart = 5;
-    view.Core().SelEnd = 8;
+    view.Core().SelStart = 8;
+    view.Core().SelEnd = 1;
     view.SetSelection(true);
 
     EXPECT_TRUE(view.LoadFromFile(Path("three.bin")));
@@ -227,10 +227,15 @@ TEST_F(XHexFilesTest, LoadingFilesSmallEmptyAndMissing) {
     EXPECT_EQ(view.FileName(), Path("three.bin"));
     EXPECT_EQ(view.CaretOffset(), 0);
     EXPECT_EQ(view.Core().FirstOffset, 0);
-    // The selection is kept as it was.
+    // The selection keeps what still lies in the new data, and ends when
+    // nothing does.
     EXPECT_TRUE(view.Core().SelActive);
-    EXPECT_EQ(view.Core().SelStart, 5);
-    EXPECT_EQ(view.Core().SelEnd, 8);
+    EXPECT_EQ(view.Core().SelStart, 2);
+    EXPECT_EQ(view.Core().SelEnd, 1);
+    view.Core().SelStart = 20;
+    view.Core().SelEnd = 29;
+    view.LoadFromFile(Path("three.bin"));
+    EXPECT_FALSE(view.Core().SelActive);
 
     view.SetFileName(Path("empty.bin"));
     EXPECT_EQ(view.Size(), 0);
@@ -380,6 +385,29 @@ TEST_F(XHexFilesTest, ClipboardCarriesTheHexBlockBetweenViews) {
     EXPECT_EQ(other.Size(), 4); // replaced the pasted, still selected bytes
     EXPECT_EQ(other.ByteAt(1), 'A');
     EXPECT_EQ(other.ByteAt(2), 'z');
+
+    // A click below the last row of a read-only view and Ctrl+Insert: nothing
+    // to copy, and what the user had copied elsewhere stays.
+    view.SetReadOnly(true);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(100, 150));
+    ASSERT_EQ(view.CaretOffset(), 8);
+    QTest::keyClick(&view, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Az"));
+    EXPECT_EQ(pasteEnabled, 1);
+    // Empty text or an empty block pastes nothing and records nothing.
+    const int32_t steps = other.History().UndoCount();
+    for (const bool block : {false, true}) {
+        auto* empty = new QMimeData;
+        empty->setText(QString());
+        if (block) empty->setData(QString::fromLatin1(kHexTextMimeType), QByteArray(5, '\0'));
+        QApplication::clipboard()->setMimeData(empty);
+        QTest::keyClick(&other, Qt::Key_Insert, Qt::ShiftModifier);
+        EXPECT_EQ(other.Size(), 4);
+        EXPECT_EQ(other.History().UndoCount(), steps);
+        EXPECT_TRUE(other.Core().SelActive);
+        EXPECT_EQ(other.Core().SelStart, 1);
+        EXPECT_EQ(other.Core().SelEnd, 2);
+    }
 }
 
 TEST_F(XHexFilesTest, ReadOnlyViewCopiesButDoesNotEdit) {

@@ -167,6 +167,34 @@ TEST_F(XHexWidgetTest, ScreenshotShowsTheSelectionUnderASelectedByte) {
     EXPECT_EQ(shot.pixelColor(plain.x() - 1, plain.y()), QColor(Qt::white));
 }
 
+TEST_F(XHexWidgetTest, CharactersStayInsideTheirCells) {
+    // Wide, tall and unassigned characters, each followed by a blank one; the
+    // row below lies past the end of the data.
+    const uint8_t wide[8] = {0x81, 'W', 'g', 0xC2, '@', 0x9D, 'j', 0xC5};
+    Fill(16);
+    for (int k = 0; k < 8; ++k) {
+        view.SetByte(2 * k, wide[k]);
+        view.SetByte(2 * k + 1, ' ');
+    }
+    view.SetTextAllChars(true);
+    const QImage shot = view.grab().toImage();
+    shot.save(QStringLiteral("xhex_cells.png"));
+    const HexViewLayout& l = view.Core().Layout();
+    auto blank = [&](int x0, int x1, int y0, int y1) {
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (shot.pixelColor(view.viewport()->mapTo(&view, QPoint(x, y))) != Qt::white)
+                    return false;
+        return true;
+    };
+    const int top = 2, rowH = l.rowHeightPx;
+    for (int k = 0; k < 8; ++k) {
+        const size_t col = size_t(17 + 2 * k + 1);
+        EXPECT_TRUE(blank(l.columnX[col], l.columnX[col + 1], top, top + rowH)) << k;
+    }
+    EXPECT_TRUE(blank(l.columnX[17], l.rightEndPx(), top + rowH, top + 2 * rowH));
+}
+
 TEST_F(XHexWidgetTest, ClicksPlaceTheCaret) {
     Fill(64);
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, HexCellPoint(7, 1));
@@ -243,6 +271,18 @@ TEST_F(XHexWidgetTest, KeysReachTheTables) {
     EXPECT_EQ(view.CaretOffset(), 64);
     QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier | Qt::AltModifier);
     EXPECT_EQ(view.CaretOffset(), 64);
+    // Keys the tables do not name neither move the caret nor scroll.
+    view.resize(300, 60);
+    QApplication::processEvents();
+    const int32_t first = view.Core().FirstOffset;
+    const int h = view.Core().HScrollPx;
+    ASSERT_GT(first, 0);
+    ASSERT_GT(h, 0);
+    QTest::keyClick(&view, Qt::Key_Up, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Left, Qt::AltModifier);
+    EXPECT_EQ(view.CaretOffset(), 64);
+    EXPECT_EQ(view.Core().FirstOffset, first);
+    EXPECT_EQ(view.Core().HScrollPx, h);
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
     EXPECT_EQ(view.CaretOffset(), 0);
     QTest::keyClick(&view, Qt::Key_Tab);
@@ -279,15 +319,25 @@ TEST_F(XHexWidgetTest, TabLeavesTheViewWhenItIsNotWanted) {
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     auto* first = new TXHexEdit;
+    // The state of the history reaches a handler assigned after construction.
+    std::vector<std::pair<bool, bool>> notes;
+    first->OnUndoRedo = [&](TXHexEdit*, bool u, bool r) { notes.emplace_back(u, r); };
     auto* second = new TXHexEdit;
     layout->addWidget(first);
     layout->addWidget(second);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(notes, (std::vector<std::pair<bool, bool>>{{false, false}}));
     first->SetWantTab(false);
     first->setFocus();
     QTest::keyClick(first, Qt::Key_Tab);
     EXPECT_TRUE(second->hasFocus());
+    // With no other control to take the focus, Tab does nothing at all.
+    view.SetWantTab(false);
+    view.activateWindow();
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Tab);
+    EXPECT_TRUE(view.Core().CaretInHexColumn());
 }
 
 TEST_F(XHexWidgetTest, FocusRaisesEventsAndEnablesPaste) {

@@ -310,19 +310,25 @@ TEST_F(LinkTest, ReadRangesAreKeptInsideTheBuffers) {
     EXPECT_EQ(steps, 8);
 }
 
-TEST(PortLibraryChoice, NamesResolveBesideTheExecutableFirst) {
+TEST(PortLibraryChoice, NamesResolveBesideTheExecutableThenInTheInstalledFolder) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(PortLibraryCandidates(nullptr, "/opt/q"),
-              (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
-    EXPECT_EQ(PortLibraryCandidates("", "/opt/q"),
-              (V{"/opt/q/libportio-lpt.so", "libportio-lpt.so"}));
-    EXPECT_EQ(PortLibraryCandidates("sim", "/opt/q"),
-              (V{"/opt/q/libportio-sim.so", "libportio-sim.so"}));
+    // Installed under the prefix /opt/q, outside bin/, with ".." folded away.
+    const std::string inst = PortLibraryCandidates("sim", "/opt/q/bin").at(1);
+    EXPECT_EQ(inst.rfind("/opt/q/", 0), 0u) << inst;
+    EXPECT_NE(inst.rfind("/opt/q/bin/", 0), 0u) << inst;
+    EXPECT_EQ(inst.find(".."), std::string::npos) << inst;
+    const std::string dir = inst.substr(0, inst.rfind('/') + 1);
+    EXPECT_EQ(inst, dir + "libportio-sim.so");
+
+    EXPECT_EQ(PortLibraryCandidates(nullptr, "/opt/q/bin"),
+              (V{"/opt/q/bin/libportio-lpt.so", dir + "libportio-lpt.so", "libportio-lpt.so"}));
+    EXPECT_EQ(PortLibraryCandidates("", "/opt/q/bin"),
+              (V{"/opt/q/bin/libportio-lpt.so", dir + "libportio-lpt.so", "libportio-lpt.so"}));
     EXPECT_EQ(PortLibraryCandidates("lpt", ""), (V{"libportio-lpt.so"}));
-    EXPECT_EQ(PortLibraryCandidates("/x/my.so", "/opt/q"), (V{"/x/my.so"}));
-    EXPECT_EQ(PortLibraryCandidates("./my.so", "/opt/q"), (V{"./my.so"}));
-    EXPECT_EQ(PortLibraryCandidates("libother.so", "/opt/q"),
-              (V{"/opt/q/libother.so", "libother.so"}));
+    EXPECT_EQ(PortLibraryCandidates("/x/my.so", "/opt/q/bin"), (V{"/x/my.so"}));
+    EXPECT_EQ(PortLibraryCandidates("./my.so", "/opt/q/bin"), (V{"./my.so"}));
+    EXPECT_EQ(PortLibraryCandidates("libother.so", "/opt/q/bin"),
+              (V{"/opt/q/bin/libother.so", dir + "libother.so", "libother.so"}));
 }
 
 TEST(PortLibraryChoice, ExecutableDirIsTheFolderOfThisTest) {
