@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <algorithm>
 #include <filesystem>
 #include <vector>
@@ -41,6 +42,11 @@ void FitCheckBox(QCheckBox* box) {
     const int width = std::min(std::max(box->width(), box->sizeHint().width()), room);
     box->resize(width, box->height());
 }
+
+// The user's settings of the program, kept between runs.
+constexpr const char* SettingsOrganization = "Quillon";
+constexpr const char* SettingsApplication = "quillon";
+constexpr const char* FastProgrammingKey = "FastProgramming";
 
 QString Hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
@@ -226,6 +232,7 @@ void TForm1::BuildControls() {
     FlCheck = static_cast<QCheckBox*>(find("FlCheck"));
     EECheck = static_cast<QCheckBox*>(find("EECheck"));
     VerifyCheck = static_cast<QCheckBox*>(find("VerifyCheck"));
+    FastCheck = static_cast<QCheckBox*>(find("FastCheck"));
     StatPanel = static_cast<QFrame*>(find("StatPanel"));
     AVRProgressBar = static_cast<QProgressBar*>(find("AVRProgressBar"));
     AVRStatPanel = static_cast<QLabel*>(find("AVRStatPanel"));
@@ -259,6 +266,7 @@ void TForm1::BuildControls() {
     connect(EELoadBtn, &QPushButton::clicked, this, &TForm1::EELoadBtnClick);
     connect(FlSaveBtn, &QPushButton::clicked, this, &TForm1::FlSaveBtnClick);
     connect(EESaveBtn, &QPushButton::clicked, this, &TForm1::EESaveBtnClick);
+    connect(FastCheck, &QCheckBox::toggled, this, &TForm1::FastCheckToggled);
 }
 
 void TForm1::SetupViews() {
@@ -368,11 +376,25 @@ void TForm1::SetControlsEnabled(QWidget* control, bool enabled) {
 }
 
 void TForm1::FormCreate() {
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QString::fromLatin1(SettingsOrganization),
+                             QString::fromLatin1(SettingsApplication));
+    FastCheck->setChecked(settings.value(QString::fromLatin1(FastProgrammingKey), false).toBool());
     SetControlsEnabled(MainPanel, false);
     const bool ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
     SetControlsEnabled(InitAVRBtn, ok);
     if (!ok) ExplainPortFailure(AVRStatPanel, *AVRisp);
     ShowDeviceInfo();
+}
+
+// The engine follows the box at once; a part identified before the box was
+// ticked gets its fast bit clock at the next write.
+void TForm1::FastCheckToggled(bool checked) {
+    AVRisp->SetFastMode(checked);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromLatin1(SettingsOrganization),
+                       QString::fromLatin1(SettingsApplication));
+    settings.setValue(QString::fromLatin1(FastProgrammingKey), checked);
 }
 
 void TForm1::ShowDeviceInfo() {

@@ -54,6 +54,7 @@ public:
     QCheckBox* FlCheck = nullptr;
     QCheckBox* EECheck = nullptr;
     QCheckBox* VerifyCheck = nullptr;
+    QCheckBox* FastCheck = nullptr;
     QFrame* StatPanel = nullptr;
     QProgressBar* AVRProgressBar = nullptr;
     QLabel* AVRStatPanel = nullptr;
@@ -118,6 +119,7 @@ private:
     void SetupFuseFields();
     void WireEngine();
     void FormCreate();
+    void FastCheckToggled(bool checked);
     bool FormCloseQuery();
 
     void AVRispStartEvent();

@@ -19,9 +19,11 @@ constexpr TControlLayout Layout[] = {
     {"EECheck", K::ckCheckBox, "MainPanel", 672, 80, 97, 17, "EEPROM data", 2, true, true, nullptr},
     {"VerifyCheck", K::ckCheckBox, "MainPanel", 672, 104, 97, 17, "Verify after write", 3, true,
      true, nullptr},
-    {"FlashBox", K::ckGroupBox, "MainPanel", 8, 8, 657, 201, "Flash Memory", 4, true, false,
+    {"FastCheck", K::ckCheckBox, "MainPanel", 672, 120, 105, 17, "Fast programming", 4, true, false,
      nullptr},
-    {"EEPromBox", K::ckGroupBox, "MainPanel", 8, 216, 657, 201, "EEPROM Memory", 5, true, false,
+    {"FlashBox", K::ckGroupBox, "MainPanel", 8, 8, 657, 201, "Flash Memory", 5, true, false,
+     nullptr},
+    {"EEPromBox", K::ckGroupBox, "MainPanel", 8, 216, 657, 201, "EEPROM Memory", 6, true, false,
      nullptr},
 
     {"FlashEdit", K::ckHexView, "FlashBox", 8, 16, 521, 177, "", 0, true, false, nullptr},

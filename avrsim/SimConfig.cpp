@@ -1,6 +1,7 @@
 #include "avrsim/SimConfig.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <string_view>
 
@@ -8,12 +9,12 @@ namespace avrsim {
 namespace {
 
 // A positive decimal number filling the whole text, or `fallback`.
-uint32_t PositiveOr(const char* text, uint32_t fallback) {
+template <typename T> T PositiveOr(const char* text, T fallback) {
     if (text == nullptr) return fallback;
     const std::string_view s(text);
-    uint32_t value = 0;
+    T value = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size() || value == 0) return fallback;
+    if (ec != std::errc() || end != s.data() + s.size() || !(value > 0)) return fallback;
     return value;
 }
 
@@ -28,6 +29,11 @@ SimConfig SimConfig::FromEnvironment() {
     if (const char* state = std::getenv("QUILLON_SIM_STATE"); state != nullptr)
         cfg.stateDir = state;
     cfg.nsPerAccess = PositiveOr(std::getenv("QUILLON_SIM_NS_PER_ACCESS"), cfg.nsPerAccess);
+    // A part is never faster than its datasheet.
+    const double scale = PositiveOr(std::getenv("QUILLON_SIM_BUSY_SCALE"), cfg.busyScale);
+    if (std::isfinite(scale) && scale >= 1.0) cfg.busyScale = scale;
+    cfg.disconnectAfter =
+        PositiveOr(std::getenv("QUILLON_SIM_DISCONNECT_AFTER"), cfg.disconnectAfter);
     return cfg;
 }
 

@@ -66,8 +66,12 @@ SimTarget::SimTarget(const SimConfig& cfg, SimClock* clock)
     if (!stateDir_.empty() && part_->present)
         LoadChipState(stateDir_, part_->name, flash_, eeprom_, fuses_);
 
+    SetBusyScale(cfg.busyScale);
+    if (cfg.disconnectAfter != 0) DisconnectAfterAccesses(cfg.disconnectAfter);
+
     // Power-up with every data line low: RESET low and SCK low arm serial programming.
-    sckChangedAt_ = NowAt();
+    startedAt_ = NowAt();
+    sckChangedAt_ = startedAt_;
     if (part_->present) Arm(sckChangedAt_);
     UpdateMiso();
 }
@@ -428,6 +432,7 @@ bool SimTarget::Execute(const Decoded& d, uint8_t data, Nanos t) {
             eraseAwaitsReset_ = true;
             eraseDoneAt_ = t + Nanos(static_cast<int64_t>(p.eraseBusyUs * 1000.0 * busyScale_));
             busyKind_ = BusyKind::Erase;
+            busyTotal_ += eraseDoneAt_ - t;
         } else {
             EraseChip();
             StartBusy(BusyKind::Erase, p.eraseBusyUs, 0, t);
@@ -488,6 +493,7 @@ void SimTarget::StartBusy(BusyKind kind, uint32_t us, uint32_t addr, Nanos t) {
     busyFrom_ = t;
     busyUntil_ = t + Nanos(static_cast<int64_t>(us * 1000.0 * busyScale_));
     busyAddr_ = addr;
+    busyTotal_ += busyUntil_ - t;
 }
 
 void SimTarget::EraseChip() {

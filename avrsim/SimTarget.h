@@ -77,6 +77,10 @@ public:
         return clockedBits_;
     }                                           // SCK pulses the part took in since power-up
     std::chrono::nanoseconds ModelTime() const; // clock time + port accesses
+    // Model time since the part was made, and how much of it the part spent
+    // busy with writes and erases (a period still running counts in full).
+    std::chrono::nanoseconds ModelTimeSinceStart() const { return ModelTime() - startedAt_; }
+    std::chrono::nanoseconds BusyTotal() const { return busyTotal_; }
 
     // Every frame received while armed, in order; off until switched on.
     void SetFrameLog(bool on);
@@ -183,6 +187,8 @@ private:
     bool eraseAwaitsReset_ = false;
     Nanos eraseDoneAt_{0};
     double busyScale_ = 1.0;
+    Nanos busyTotal_{0};
+    Nanos startedAt_{0};
 
     // knobs
     bool noAnswerAfterErase_ = false;

@@ -11,6 +11,17 @@
 //                                precise millisecond waits; what the sleeps
 //                                overran all the same is reported apart, and
 //                                engine_over_waits leaves it out.
+//   FastProgramming/<part>/<Hz>  model time of the same command on a full
+//                                random image (1 us a port access), in the
+//                                normal mode, in fast mode, and the floor:
+//                                the part's longest busy time for every
+//                                write the image needs plus every
+//                                instruction bit at the shortest bit the
+//                                part allows (SCK high and low for more than
+//                                2 CPU clocks each, 3 from 12 MHz up; never
+//                                under 3 port accesses a bit). Targets: fast
+//                                within 1.3x the floor; on the ATmega16 at
+//                                least 2.5x faster than normal.
 #include "AVRisp.h"
 #include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
@@ -18,6 +29,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -25,6 +37,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -141,9 +154,99 @@ void WriteToAvrRealSleeps(benchmark::State& state, const std::string& device) {
     state.counters["engine_over_waits"] = (wall - overrun) / waits;
 }
 
+// Model time of erase, Flash and EEPROM writes and both verifications.
+double WriteToAvrModelSeconds(const std::string& device, uint32_t clockHz, bool fast,
+                              uint32_t seed, const TAVRdesc** row) {
+    avrsim::VirtualClock clock;
+    avrsim::SimConfig cfg;
+    cfg.device = device;
+    cfg.clockHz = clockHz;
+    avrsim::SimTarget sim(cfg, &clock);
+    TAVRisp e;
+    e.SleepHook = [&clock](uint32_t ms) { clock.Advance(std::chrono::milliseconds(ms)); };
+    Check(e.OpenPort(SimPortEntries(sim)), "port");
+    e.SetFastMode(fast);
+    Check(e.Identify() && e.AVRversion() == device, "identify");
+    std::mt19937 rng(seed);
+    for (uint32_t& w : e.FlashBuffer)
+        w = rng() & 0xFFFF;
+    for (uint8_t& b : e.EEpromBuffer)
+        b = static_cast<uint8_t>(rng());
+    const auto t0 = sim.ModelTime();
+    Check(e.EraseDevice(), "erase");
+    Check(e.WriteFlash(0, e.FlashSize()), "write flash");
+    Check(e.WriteEEprom(0, e.EEpromSize()), "write eeprom");
+    Check(e.VerifyFlash(e.FlashSize()), "verify flash");
+    Check(e.VerifyEEprom(e.EEpromSize()), "verify eeprom");
+    *row = &e.CurrentDevice();
+    return std::chrono::duration<double>(sim.ModelTime() - t0).count();
+}
+
+// The floor of the same command on the same image.
+double FloorSeconds(const TAVRdesc& d, uint32_t clockHz, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint16_t> words(FlashBufferWords);
+    for (uint16_t& w : words)
+        w = static_cast<uint16_t>(rng() & 0xFFFF);
+    std::vector<uint8_t> eeprom(EEpromBufferBytes);
+    for (uint8_t& b : eeprom)
+        b = static_cast<uint8_t>(rng());
+    const uint32_t flashWords = static_cast<uint32_t>(d.FlashSize) / 2;
+    double busyUs = d.EraseBusyUs;
+    uint64_t instructions = 1; // the erase
+    if (d.PageWords != 0) {
+        for (uint32_t p = 0; p < flashWords; p += d.PageWords) {
+            if (std::all_of(&words[p], &words[p] + d.PageWords,
+                            [](uint16_t w) { return w == 0xFFFF; }))
+                continue;
+            busyUs += d.FlashBusyUs;
+            instructions += 2u * d.PageWords + 1; // two loads a word, the page write
+        }
+    } else {
+        for (uint32_t a = 0; a < flashWords; ++a)
+            for (const unsigned b : {words[a] & 0xFFu, unsigned{words[a]} >> 8u})
+                if (b != 0xFF) {
+                    busyUs += d.FlashBusyUs;
+                    ++instructions;
+                }
+    }
+    for (int32_t a = 0; a < d.EEpromSize; ++a)
+        if (eeprom[a] != 0xFF) {
+            busyUs += d.EEpromBusyUs;
+            ++instructions;
+        }
+    instructions += 2u * flashWords + static_cast<uint32_t>(d.EEpromSize); // verification reads
+    const uint64_t clocks = clockHz >= 12000000 ? 3 : 2;
+    const uint64_t phase = clocks * 1000000 / clockHz + 1; // accesses of 1 us, more than `clocks`
+    const uint64_t bitAccesses = std::max<uint64_t>(3, 2 * phase);
+    return busyUs * 1e-6 + static_cast<double>(instructions * 32 * bitAccesses) * 1e-6;
+}
+
+void FastProgramming(benchmark::State& state, const std::string& device, uint32_t clockHz) {
+    double normal = 0, fast = 0, floor = 0;
+    for (auto _ : state) {
+        const TAVRdesc* row = nullptr;
+        normal = WriteToAvrModelSeconds(device, clockHz, false, 7, &row);
+        fast = WriteToAvrModelSeconds(device, clockHz, true, 7, &row);
+        floor = FloorSeconds(*row, clockHz, 7);
+    }
+    state.counters["normal_s"] = normal;
+    state.counters["fast_s"] = fast;
+    state.counters["floor_s"] = floor;
+    state.counters["fast_over_floor"] = fast / floor;
+    state.counters["normal_over_fast"] = normal / fast;
+}
+
 const char* const Parts[] = {"ATmega32", "AT90S8515"};
 
 int Register() {
+    for (const char* part : {"ATmega16", "AT90S8515"})
+        for (const uint32_t hz : {1000000u, 16000000u})
+            benchmark::RegisterBenchmark(
+                (std::string("FastProgramming/") + part + "/" + std::to_string(hz)).c_str(),
+                FastProgramming, part, hz)
+                ->Unit(benchmark::kSecond)
+                ->Iterations(1);
     for (const char* part : Parts) {
         benchmark::RegisterBenchmark((std::string("WriteToAvr/") + part).c_str(), WriteToAvr, part)
             ->Unit(benchmark::kMillisecond)

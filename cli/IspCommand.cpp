@@ -124,7 +124,7 @@ int Identify(TAVRisp& engine, std::ostream& out) {
 } // namespace
 
 std::string UsageText() {
-    return "usage: quillon-isp COMMAND [--truncate] [FILE...]\n"
+    return "usage: quillon-isp [--fast] COMMAND [--truncate] [FILE...]\n"
            "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
            "  write FLASH [EEPROM]          erase, write Flash (and EEPROM), verify both;\n"
            "                                without an EEPROM image the EEPROM must be erased\n"
@@ -135,6 +135,9 @@ std::string UsageText() {
            "  parts                         list the parts this tool knows\n"
            "  --truncate                    write, verify: take the first part of an image\n"
            "                                longer than the memory instead of refusing it\n"
+           "  --fast                        fast programming: wait for the part instead of\n"
+           "                                the fixed times, skip what the erased part already\n"
+           "                                holds, clock bits as fast as the part allows\n"
            "  -h, --help                    print this text\n"
            "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
 }
@@ -144,6 +147,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     // Options may stand anywhere; the other words are the command and its files.
     std::vector<std::string> words;
     bool truncate = false;
+    bool fast = false;
     std::string unknown;
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
@@ -153,6 +157,8 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
         }
         if (arg == "--truncate")
             truncate = true;
+        else if (arg == "--fast")
+            fast = true;
         else if (arg.size() > 1 && arg[0] == '-')
             unknown = unknown.empty() ? arg : unknown;
         else
@@ -184,6 +190,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     TCommandLine command;
     command.verb = info->verb;
     command.truncate = truncate;
+    command.fast = fast;
     for (std::size_t i = 1; i < words.size(); ++i) {
         if (command.verb == TVerb::vbFuses) {
             const auto value = ParseFuseByte(words[i]);
@@ -224,6 +231,7 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
         ListParts(out);
         return ExitOk;
     }
+    engine.SetFastMode(command.fast);
     if (!engine.Identify()) return Failed(err, "Atmel Device NOT found");
     if (engine.DeviceIndex() == DefaultDevice || engine.FlashSize() == 0) {
         return Failed(err, "Atmel AVR Device NOT found: " + UnknownPartText(engine.AVRsignature()));

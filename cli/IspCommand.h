@@ -31,6 +31,8 @@ struct TCommandLine {
     bool truncate = false;
     // --help or -h: print the usage and do nothing else.
     bool help = false;
+    // --fast: the engine's fast programming mode for this command.
+    bool fast = false;
 };
 
 // The usage text, printed for --help and on wrong usage.

@@ -1,30 +1,16 @@
 #include "AVRisp.h"
 
+#include "SerialInstructions.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
-namespace {
+using namespace serial;
 
-// Serial programming instruction bytes.
-constexpr uint8_t OpProgEnable1 = 0xAC;
-constexpr uint8_t OpProgEnable2 = 0x53;
-constexpr uint8_t OpReadSignature = 0x30;
-constexpr uint8_t OpChipErase1 = 0xAC;
-constexpr uint8_t OpChipErase2 = 0x80;
-constexpr uint8_t OpReadFlashLow = 0x20;
-constexpr uint8_t OpReadFlashHigh = 0x28;
-constexpr uint8_t OpWriteFlashLow = 0x40;  // also: load page, low byte
-constexpr uint8_t OpWriteFlashHigh = 0x48; // also: load page, high byte
-constexpr uint8_t OpWritePage = 0x4C;
-constexpr uint8_t OpReadEEprom = 0xA0;
-constexpr uint8_t OpWriteEEprom = 0xC0;
-constexpr uint8_t OpReadFuseLow = 0x50;
-constexpr uint8_t OpReadFuseHigh = 0x58;
-constexpr uint8_t OpWriteFuse = 0xAC;
-constexpr std::array<uint8_t, 3> OpWriteFuseSelect{0xA0, 0xA8, 0xA4};
+namespace {
 
 // Signature byte 1 of the AT90S1200, the part that gives no echo to
 // programming enable and is recognised by its signature instead.
@@ -36,6 +22,9 @@ constexpr int FlashPollReads = 1001;
 
 // Waits in milliseconds.
 constexpr uint32_t ProgEnableWaitMs = 50;
+// Fast mode: the parts want 20 ms after RESET goes low before the first
+// instruction.
+constexpr uint32_t FastArmWaitMs = 25;
 constexpr uint32_t ResetPulseMs = 1;
 constexpr uint32_t PowerUpSettleMs = 30;
 constexpr uint32_t ReleasePulseMs = 50;
@@ -50,13 +39,6 @@ std::string Hex4(uint32_t value) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%04X", value);
     return buf;
-}
-
-uint8_t HighByte(uint32_t v) {
-    return static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-uint8_t LowByte(uint32_t v) {
-    return static_cast<uint8_t>(v & 0xFF);
 }
 
 // Number of steps of an operation on [start, start + count) of a buffer of
@@ -130,6 +112,7 @@ bool TAVRisp::OpenWith(TPortEntries Entries, std::string Failure) {
 }
 
 uint8_t TAVRisp::ReadPort(uint32_t Address) {
+    ++ElapsedUs_;
     if (!PortOpen_) return 0;
     uint32_t value = 0;
     if (Port_.GetPortVal(static_cast<uint16_t>(Address), &value, 1) == 0) return 0;
@@ -137,15 +120,23 @@ uint8_t TAVRisp::ReadPort(uint32_t Address) {
 }
 
 void TAVRisp::WritePort(uint32_t Address, uint8_t Value) {
-    if (PortOpen_) Port_.SetPortVal(static_cast<uint16_t>(Address), Value, 1);
+    ++ElapsedUs_;
+    if (!PortOpen_) return;
+    Port_.SetPortVal(static_cast<uint16_t>(Address), Value, 1);
+    if (Address == PortBase_ + DataRegOffset) {
+        DataCopy_ = Value;
+        DataCopyKnown_ = true;
+    }
 }
 
 void TAVRisp::SetDataBits(uint8_t Mask) {
+    if (FastMode_) return WriteDataLines(static_cast<uint8_t>(DataLines() | Mask));
     const uint32_t reg = PortBase_ + DataRegOffset;
     WritePort(reg, static_cast<uint8_t>(ReadPort(reg) | Mask));
 }
 
 void TAVRisp::ClearDataBits(uint8_t Mask) {
+    if (FastMode_) return WriteDataLines(static_cast<uint8_t>(DataLines() & ~Mask));
     const uint32_t reg = PortBase_ + DataRegOffset;
     WritePort(reg, static_cast<uint8_t>(ReadPort(reg) & ~Mask));
 }
@@ -174,6 +165,7 @@ void TAVRisp::ClockPulse() {
 }
 
 void TAVRisp::SendByte(uint8_t Value) {
+    if (FastMode_ && FastPhasesKnown_) return FastSendByte(Value);
     ClearSCK();
     ClearMOSI();
     for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
@@ -190,6 +182,7 @@ void TAVRisp::SendByte(uint8_t Value) {
 // MISO is sampled while SCK is low, before the rising edge of the bit's
 // pulse. MOSI stays low, so the part shifts in 0x00.
 uint8_t TAVRisp::ReceiveByte() {
+    if (FastMode_ && FastPhasesKnown_) return FastReceiveByte();
     unsigned result = 0;
     ClearSCK();
     for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
@@ -252,8 +245,14 @@ bool TAVRisp::StepProgress() {
         position = Progress_->Position();
     }
     if (update && AbortRequest_ != 1) return true;
+    return StopAborted(position);
+}
+
+// The end of an operation that cannot go on: an abort, or in fast mode a
+// part that stayed busy too long.
+bool TAVRisp::StopAborted(int32_t Position) {
     DoStop();
-    ShowStatus("Operation aborted at address 0x" + Hex4(static_cast<uint32_t>(position)), skError);
+    ShowStatus("Operation aborted at address 0x" + Hex4(static_cast<uint32_t>(Position)), skError);
     return false;
 }
 
@@ -262,6 +261,7 @@ void TAVRisp::Abort() {
 }
 
 void TAVRisp::Sleep(uint32_t Milliseconds) {
+    ElapsedUs_ += uint64_t{Milliseconds} * 1000;
     if (SleepHook) SleepHook(Milliseconds);
 }
 
@@ -309,7 +309,7 @@ void TAVRisp::ResetPulse() {
 }
 
 bool TAVRisp::ProgrammingEnable() {
-    Sleep(ProgEnableWaitMs);
+    Sleep(FastMode_ ? FastArmWaitMs : ProgEnableWaitMs);
     SendByte(OpProgEnable1);
     SendByte(OpProgEnable2);
     const uint8_t echo = ReceiveByte();
@@ -341,6 +341,7 @@ bool TAVRisp::Identify() {
     StartProgress(IdentifyAttempts);
     ShowStatus("Looking for Atmel device", skInformation);
     SpeedFactor_ = 1;
+    FastPhasesKnown_ = false;
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
@@ -363,6 +364,7 @@ bool TAVRisp::Identify() {
             const int row = FindDeviceRow(s1, s2);
             if (row >= 0) {
                 SelectDevice(static_cast<uint8_t>(row));
+                if (FastMode_) FindFastPhases(s1, s2);
                 AVRlfb_ = ReadFuse(0);
                 AVRhfb_ = ReadFuse(1);
                 AVRefb_ = ReadFuse(2);
@@ -387,6 +389,7 @@ void TAVRisp::Release() {
     StartProgress(0);
     ShowStatus("AVR device released", skInformation);
     SpeedFactor_ = 1;
+    FastPhasesKnown_ = false;
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
@@ -405,6 +408,7 @@ void TAVRisp::Release() {
 // The erase ends by releasing RESET; the part is judged by whether it
 // enters programming mode again.
 bool TAVRisp::ChipErase() {
+    if (FastOperations()) return FastChipErase();
     SendInstruction(OpChipErase1, OpChipErase2, 0x00, 0x00);
     Sleep(EraseWaitMs);
     SetRESET();
@@ -520,6 +524,7 @@ bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
     ShowStatus("Writting data to Flash memory", skInformation);
     const int32_t n = StepsWithin(Start, Size / 2, FlashBufferWords);
     StartProgress(n);
+    if (FastOperations()) return FastWriteFlash(static_cast<uint32_t>(std::max(Start, 0)), n);
     const bool paged = CurrentDevice().Paged();
     const uint32_t pageWords = CurrentDevice().PageWords;
     // A write that starts inside a page loads its words at their own places.
@@ -581,6 +586,7 @@ bool TAVRisp::WriteEEprom(int32_t Start, int32_t Count) {
     ShowStatus("Writting data to EEPROM memory", skInformation);
     const int32_t n = StepsWithin(Start, Count, EEpromBufferBytes);
     StartProgress(n);
+    if (FastOperations()) return FastWriteEEprom(static_cast<uint32_t>(std::max(Start, 0)), n);
     uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
@@ -627,6 +633,7 @@ bool TAVRisp::VerifyEEprom(int32_t Count) {
 
 void TAVRisp::WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
     if (AVRfuse_ == 0) return;
+    if (FastOperations()) return FastWriteFuses(Extended, High, Low);
     WriteFuse(Low, 0);
     if (AVRfuse_ >= 2) WriteFuse(High, 1);
     if (AVRfuse_ >= 3) WriteFuse(Extended, 2);

@@ -116,6 +116,20 @@ public:
     // system's error; empty while the port is open.
     const std::string& PortError() const { return PortError_; }
 
+    // Fast programming, off unless asked for: the engine waits for the part
+    // instead of the fixed times, skips what an erased part already holds,
+    // keeps a copy of the data register instead of reading it back, and
+    // clocks bits with the shortest SCK phases the part answered to when it
+    // was identified in this mode.
+    bool FastMode() const { return FastMode_; }
+    void SetFastMode(bool Value) { FastMode_ = Value; }
+    // Status reads inside the SCK high and low phases of a fast bit, found
+    // at identification in fast mode, or before the first fast write for a
+    // part identified earlier; until then bits keep the SpeedFactor pace.
+    bool FastPhasesKnown() const { return FastPhasesKnown_; }
+    uint32_t FastHighReads() const { return FastHighReads_; }
+    uint32_t FastLowReads() const { return FastLowReads_; }
+
     // The images: Flash word i in the low 16 bits of entry i (upper bits 0),
     // EEPROM byte j in entry j.
     std::array<uint32_t, FlashBufferWords> FlashBuffer{};
@@ -194,6 +208,28 @@ private:
     void ClearDataBits(uint8_t Mask);
     void ResetPulse();
     bool AnswersWithoutEcho();
+    bool StopAborted(int32_t Position);
+    bool FastOperations() const { return FastMode_ && DeviceIndex_ != DefaultDevice; }
+
+    // Fast link (FastLink.cpp).
+    uint8_t DataLines();
+    void WriteDataLines(uint8_t Value);
+    void StatusReads(uint32_t Count);
+    void FastSendByte(uint8_t Value);
+    uint8_t FastReceiveByte();
+    void FindFastPhases(uint8_t Signature1, uint8_t Signature2);
+    void EnsureFastPhases();
+    bool AnswersWithPhases(uint32_t High, uint32_t Low, uint8_t Signature1, uint8_t Signature2);
+
+    // Waiting for the part and the fast writes (ReadyWait.cpp).
+    bool WaitForPart(uint32_t BusyUs, const std::function<bool()>& StillBusy);
+    bool ReadyBusyPoll();
+    bool FastChipErase();
+    bool FastWriteFlash(uint32_t Start, int32_t Count);
+    bool FastWriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector);
+    bool FastWritePage(uint32_t From, uint32_t To);
+    bool FastWriteEEprom(uint32_t Start, int32_t Count);
+    void FastWriteFuses(uint32_t Extended, uint32_t High, uint32_t Low);
     void SendInstruction(uint8_t B1, uint8_t B2, uint8_t B3, uint8_t B4);
     uint8_t QueryInstruction(uint8_t B1, uint8_t B2, uint8_t B3);
     void WritePage(uint32_t Address, uint16_t Word);
@@ -220,4 +256,15 @@ private:
 
     std::unique_ptr<TPortLibrary> Library_;
     TPortEntries Port_;
+
+    bool FastMode_ = false;
+    uint8_t DataCopy_ = 0; // what the data register was last written
+    bool DataCopyKnown_ = false;
+    bool FastPhasesKnown_ = false;
+    uint32_t FastHighReads_ = 0;
+    uint32_t FastLowReads_ = 0;
+    // Time the engine has spent on the part: every port access counted at
+    // the 1 us a parallel-port access takes, plus the sleeps. It is the
+    // clock of the busy deadlines, on a real port and on a simulated one.
+    uint64_t ElapsedUs_ = 0;
 };

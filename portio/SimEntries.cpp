@@ -1,12 +1,17 @@
 // libportio-sim.so: the four port entries on a simulated part, configured
 // from the environment (QUILLON_SIM_DEVICE, QUILLON_SIM_CLOCK_HZ,
-// QUILLON_SIM_STATE) and running on wall time.
+// QUILLON_SIM_STATE, QUILLON_SIM_BUSY_SCALE, QUILLON_SIM_DISCONNECT_AFTER, ...)
+// and running on wall time. With QUILLON_SIM_REPORT set (to anything but an
+// empty text), shutting the port down prints what the run would have cost on
+// a real port, in one line a script can read.
 
 #include "portio.h"
 
 #include "avrsim/SimTarget.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -18,6 +23,19 @@ namespace {
 std::unique_ptr<avrsim::SimTarget> g_target;
 // Why the last InitializeWinIo failed.
 std::string g_error;
+
+bool ReportWanted() {
+    const char* report = std::getenv("QUILLON_SIM_REPORT");
+    return report != nullptr && *report != '\0';
+}
+
+void Report(const avrsim::SimTarget& target) {
+    using Seconds = std::chrono::duration<double>;
+    std::fprintf(stderr, "simulated part: %llu port accesses, model time %.3f s, busy %.3f s\n",
+                 static_cast<unsigned long long>(target.PortAccesses()),
+                 Seconds(target.ModelTimeSinceStart()).count(),
+                 Seconds(target.BusyTotal()).count());
+}
 
 } // namespace
 
@@ -37,6 +55,7 @@ int InitializeWinIo(void) {
 
 void ShutdownWinIo(void) {
     if (!g_target) return;
+    if (ReportWanted()) Report(*g_target);
     if (!g_target->SaveState())
         std::fprintf(stderr, "libportio-sim: state not saved: %s\n",
                      g_target->StateError().c_str());

@@ -45,6 +45,7 @@ void LoadImages(TFormBench& bench, const QString& flash, const QString& eeprom) 
 struct TWriteCase {
     bool EEprom;
     bool Verify;
+    bool Fast = false; // ticked after the part was identified
 };
 
 class WriteToAvr : public ::testing::TestWithParam<TWriteCase> {};
@@ -65,6 +66,7 @@ TEST_P(WriteToAvr, ProgramsTheImageFromAHexFile) {
 
     form.EECheck->setChecked(c.EEprom);
     form.VerifyCheck->setChecked(c.Verify);
+    form.FastCheck->setChecked(c.Fast);
     bench.Click(form.MemWriteBtn);
 
     std::vector<QString> expected{QStringLiteral("Write NEW data to AVR?")};
@@ -92,10 +94,12 @@ TEST_P(WriteToAvr, ProgramsTheImageFromAHexFile) {
 
 INSTANTIATE_TEST_SUITE_P(Boxes, WriteToAvr,
                          ::testing::Values(TWriteCase{true, true}, TWriteCase{true, false},
-                                           TWriteCase{false, true}, TWriteCase{false, false}),
+                                           TWriteCase{false, true}, TWriteCase{false, false},
+                                           TWriteCase{true, true, true}),
                          [](const auto& info) {
                              return std::string(info.param.EEprom ? "EEprom" : "NoEEprom") +
-                                    (info.param.Verify ? "Verify" : "NoVerify");
+                                    (info.param.Verify ? "Verify" : "NoVerify") +
+                                    (info.param.Fast ? "Fast" : "");
                          });
 
 TEST(Commands, WriteReadBackAndVerifyOnAByteProgrammedPart) {

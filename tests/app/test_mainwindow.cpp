@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSettings>
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,7 +74,7 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_TRUE(CaptionOf(w).startsWith(QLatin1String(row.Caption)) || !*row.Caption);
         }
         if (auto* check = qobject_cast<QCheckBox*>(w)) {
-            EXPECT_TRUE(check->isChecked());
+            EXPECT_EQ(check->isChecked(), row.Checked);
         }
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             EXPECT_FALSE(button->icon().isNull());
@@ -84,7 +85,8 @@ TEST(MainWindowLayout, EveryControlStandsAsTheTableSays) {
             EXPECT_EQ(w->font().pixelSize(), 12);
         }
     }
-    EXPECT_EQ(rows, 34);
+    EXPECT_EQ(rows, 35);
+    EXPECT_FALSE(form.FastCheck->isChecked()) << "fast programming is asked for, not assumed";
     // Key rows against their own numbers, so that a wrong row in the table shows.
     EXPECT_EQ(form.FlashEdit->parentWidget(), form.FlashBox);
     const std::pair<QWidget*, QRect> key[] = {
@@ -190,6 +192,32 @@ TEST(MainWindowStart, PortOpenEnablesOnlyInitDevice) {
     EXPECT_EQ(bench.Form->AVRStatPanel->text(), QStringLiteral("ISP interface is ready"));
     EXPECT_EQ(StatusColour(*bench.Form), Navy);
     EXPECT_TRUE(bench.Dialogs.Messages.empty());
+}
+
+// "Fast programming" starts unticked and the box is remembered in the
+// user's settings from one run of the window to the next, the engine
+// following it.
+TEST(MainWindowStart, FastProgrammingIsOffByDefaultAndRemembered) {
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillon", "quillon").clear();
+    {
+        TFormBench bench("ATmega16");
+        EXPECT_FALSE(bench.Form->FastCheck->isChecked());
+        EXPECT_FALSE(bench.Engine().FastMode());
+        bench.InitDevice();
+        bench.Form->FastCheck->setChecked(true);
+        EXPECT_TRUE(bench.Engine().FastMode());
+    }
+    {
+        TFormBench bench("ATmega16");
+        EXPECT_TRUE(bench.Form->FastCheck->isChecked());
+        EXPECT_TRUE(bench.Engine().FastMode());
+        bench.InitDevice();
+        EXPECT_TRUE(bench.Engine().FastPhasesKnown()) << "found at Init Device";
+        bench.Form->FastCheck->setChecked(false);
+    }
+    TFormBench bench("ATmega16");
+    EXPECT_FALSE(bench.Form->FastCheck->isChecked());
+    EXPECT_FALSE(bench.Engine().FastMode());
 }
 
 TEST(MainWindowStart, PortLibraryMissingLeavesInitDeviceDisabled) {

@@ -132,6 +132,31 @@ TEST(Config, ReadsTheEnvironmentAndKeepsDefaultsForBadNumbers) {
         setenv("QUILLON_SIM_CLOCK_HZ", bad, 1);
         EXPECT_EQ(avrsim::SimConfig::FromEnvironment().clockHz, 1000000u) << bad;
     }
+
+    // The fault knobs: a slow part (never faster than the datasheet) and a
+    // cable cut after a number of port accesses.
+    EXPECT_EQ(cfg.busyScale, 1.0);
+    EXPECT_EQ(cfg.disconnectAfter, 0u);
+    setenv("QUILLON_SIM_BUSY_SCALE", "2.5", 1);
+    setenv("QUILLON_SIM_DISCONNECT_AFTER", "123456789012", 1);
+    cfg = avrsim::SimConfig::FromEnvironment();
+    EXPECT_EQ(cfg.busyScale, 2.5);
+    EXPECT_EQ(cfg.disconnectAfter, 123456789012u);
+    for (const char* bad : {"0.5", "nan", "inf", "3x", ""}) {
+        setenv("QUILLON_SIM_BUSY_SCALE", bad, 1);
+        EXPECT_EQ(avrsim::SimConfig::FromEnvironment().busyScale, 1.0) << bad;
+    }
+    avrsim::VirtualClock clock;
+    cfg.device = "ATmega16";
+    cfg.disconnectAfter = 2;
+    avrsim::SimTarget target(cfg, &clock);
+    uint32_t v = 0;
+    target.GetPortVal(0x379, &v, 1);
+    EXPECT_TRUE(target.Connected());
+    target.GetPortVal(0x379, &v, 1);
+    EXPECT_FALSE(target.Connected());
+    unsetenv("QUILLON_SIM_BUSY_SCALE");
+    unsetenv("QUILLON_SIM_DISCONNECT_AFTER");
     unsetenv("QUILLON_SIM_DEVICE");
     unsetenv("QUILLON_SIM_CLOCK_HZ");
     unsetenv("QUILLON_SIM_STATE");

@@ -86,6 +86,14 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
     ASSERT_TRUE(w);
     EXPECT_EQ(w->verb, cli::TVerb::vbWrite);
     EXPECT_EQ(w->files, (std::vector<std::string>{"a.hex", "b.bin"}));
+    EXPECT_FALSE(w->fast);
+    for (const auto& args : {std::vector<std::string>{"--fast", "write", "a.hex", "b.bin"},
+                             std::vector<std::string>{"write", "a.hex", "--fast", "b.bin"}}) {
+        const auto fw = cli::ParseCommandLine(args, error);
+        ASSERT_TRUE(fw);
+        EXPECT_TRUE(fw->fast);
+        EXPECT_EQ(fw->files, w->files);
+    }
 
     auto f = cli::ParseCommandLine({"fuses", "e1", "0x99", "F"}, error);
     ASSERT_TRUE(f);

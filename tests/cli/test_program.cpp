@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -38,10 +39,11 @@ protected:
     void TearDown() override { fs::remove_all(state); }
 
     // errors: where standard error goes; by default with standard output.
+    // env: further variables for the simulated part, "NAME=value ...".
     Result Run(const std::string& device, const std::string& args,
-               const std::string& errors = "2>&1") {
-        const std::string cmd = "cd '" + state.string() +
-                                "' && QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" + device +
+               const std::string& errors = "2>&1", const std::string& env = "") {
+        const std::string cmd = "cd '" + state.string() + "' && " + env +
+                                " QUILLON_PORTIO=sim QUILLON_SIM_DEVICE=" + device +
                                 " QUILLON_SIM_STATE='" + state.string() + "' '" + Program.string() +
                                 "' " + args + " " + errors;
         Result r;
@@ -98,6 +100,42 @@ TEST_F(Program_, ProgramsAByteProgrammedPart) {
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
     EXPECT_TRUE(std::all_of(flash.begin() + 120, flash.end(), [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(FileBytes(state / "eeprom.bin"), std::vector<uint8_t>(128, 0xFF));
+}
+
+// The simulated part's report tells what a run would cost on a real port:
+// --fast writes the same chip in less model time with no more busy time,
+// and meets a part slower than twice its datasheet, or a pulled cable, with
+// the failure the normal mode reports.
+TEST_F(Program_, FastModeWritesTheSameChipInLessModelTime) {
+    const std::regex report("simulated part: ([0-9]+) port accesses, model time ([0-9.]+) s, "
+                            "busy ([0-9.]+) s");
+    const std::string write = "write '" + (Data / "count_2313.hex").string() + "'";
+    double modelTime[2], busy[2];
+    for (const bool fast : {false, true}) {
+        fs::remove_all(state / "flash.bin");
+        const auto r = Run("AT90S2313", (fast ? "--fast " : "") + write, "2>&1",
+                         "QUILLON_SIM_REPORT=1");
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_NE(r.output.find("AVR memory is OK"), std::string::npos);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.output, m, report)) << r.output;
+        modelTime[fast] = std::stod(m[2]);
+        busy[fast] = std::stod(m[3]);
+        auto image = FileBytes(Data / "count_2313.bin");
+        image.resize(120);
+        const auto flash = FileBytes(state / "flash.bin");
+        ASSERT_EQ(flash.size(), 2048u);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    }
+    EXPECT_LT(modelTime[1] * 2, modelTime[0]);
+    EXPECT_LE(busy[1], busy[0]);
+
+    auto r = Run("ATmega16", "--fast " + write, "2>&1", "QUILLON_SIM_BUSY_SCALE=3");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("Can NOT Erease AVR device."), std::string::npos) << r.output;
+    r = Run("ATmega16", "--fast " + write, "2>&1", "QUILLON_SIM_DISCONNECT_AFTER=200000");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.output.find("Error in Flash"), std::string::npos) << r.output;
 }
 
 TEST_F(Program_, ExitCodesTellUsageFromFailure) {

@@ -355,4 +355,186 @@ INSTANTIATE_TEST_SUITE_P(
                       FuseCase{"ATmega162", "AC A0 00 L AC A8 00 H AC A4 00 E"}),
     [](const auto& info) { return info.param.device; });
 
+// ------------------------------------------------------ fast programming ----
+
+// SCK phase limits of a part at its clock, in whole port accesses (1 us):
+// a phase of n accesses is long enough when n us exceed that many clocks.
+bool PhaseSeen(uint32_t accesses, uint8_t clocks, uint32_t clockHz) {
+    return uint64_t{accesses} * clockHz > uint64_t{clocks} * 1000000u;
+}
+
+// Random images with most of both memories erased: fast mode writes only
+// the rest, which keeps the polling (port accesses all along) short.
+void SparseImages(SimBench& b, uint32_t seed) {
+    b.FillBuffers(seed);
+    const auto words = static_cast<std::ptrdiff_t>(b.engine->FlashSize() / 2);
+    const auto bytes = static_cast<std::ptrdiff_t>(b.engine->EEpromSize());
+    std::fill(b.engine->FlashBuffer.begin() + 192, b.engine->FlashBuffer.begin() + words - 64,
+              0xFFFFu);
+    std::fill(b.engine->EEpromBuffer.begin() + 48, b.engine->EEpromBuffer.begin() + bytes,
+              uint8_t{0xFF});
+}
+
+class FastEachPart : public ::testing::TestWithParam<std::string> {};
+
+// The whole round in fast mode: the shortest phases are found, erase,
+// writes, verification, read-back and fuses all work, and what was left
+// unwritten in an erased part is what the images hold.
+TEST_P(FastEachPart, FindsShortestPhasesThenWritesVerifiesReadsAndSetsFuses) {
+    SimBench b(GetParam(), 1000000, false);
+    std::vector<uint8_t> junk(b.sim->Flash().size(), 0x5A);
+    b.sim->SetFlash(junk);
+    b.sim->SetEeprom(junk);
+    b.engine->SetFastMode(true);
+    ASSERT_TRUE(b.Identify());
+    EXPECT_EQ(b.status.text, "Atmel AVR Device found");
+    ASSERT_TRUE(b.engine->FastPhasesKnown());
+    const avrsim::PartInfo& part = b.sim->Part();
+    const uint32_t high = b.engine->FastHighReads(), low = b.engine->FastLowReads();
+    EXPECT_TRUE(PhaseSeen(high + 1, part.minHighClocks, 1000000)) << high;
+    EXPECT_FALSE(PhaseSeen(high, part.minHighClocks, 1000000)) << high << " is not the shortest";
+    EXPECT_TRUE(PhaseSeen(low + 1, part.minLowClocks, 1000000)) << low;
+    EXPECT_FALSE(PhaseSeen(low, part.minLowClocks, 1000000)) << low << " is not the shortest";
+
+    ASSERT_TRUE(b.engine->EraseDevice());
+    EXPECT_EQ(b.status.text, "Clear AVR memory");
+    SparseImages(b, 11);
+    const int32_t flash = b.engine->FlashSize(), eeprom = b.engine->EEpromSize();
+    b.events.text.clear();
+    const uint64_t busyBefore = b.sim->BusyTotal().count();
+    ASSERT_TRUE(b.engine->WriteFlash(0, flash));
+    EXPECT_EQ(b.status.text, "Done");
+    EXPECT_EQ(b.progress.position, flash / 2);
+    ASSERT_EQ(b.PartFlashWords(), b.BufferWords());
+    ASSERT_TRUE(b.engine->WriteEEprom(0, eeprom));
+    EXPECT_EQ(b.status.text, "Done");
+    ASSERT_EQ(b.PartEEprom(), b.BufferEEprom());
+    // Every write the part did was for a non-erased value.
+    uint64_t writes = 0, busyUs = 0;
+    if (part.Paged()) {
+        for (uint32_t page = 0; page < part.FlashWords() / part.pageWords; ++page)
+            writes += std::any_of(b.engine->FlashBuffer.begin() + page * part.pageWords,
+                                  b.engine->FlashBuffer.begin() + (page + 1) * part.pageWords,
+                                  [](uint32_t w) { return w != 0xFFFF; });
+    } else {
+        for (int32_t i = 0; i < flash / 2; ++i)
+            writes += (b.engine->FlashBuffer[i] & 0xFF) != 0xFF;
+        for (int32_t i = 0; i < flash / 2; ++i)
+            writes += (b.engine->FlashBuffer[i] >> 8) != 0xFF;
+    }
+    busyUs = writes * part.flashBusyUs;
+    busyUs += part.eepromBusyUs *
+              static_cast<uint64_t>(std::count_if(b.engine->EEpromBuffer.begin(),
+                                                  b.engine->EEpromBuffer.begin() + eeprom,
+                                                  [](uint8_t v) { return v != 0xFF; }));
+    EXPECT_EQ(static_cast<uint64_t>(b.sim->BusyTotal().count()) - busyBefore, busyUs * 1000);
+
+    ASSERT_TRUE(b.engine->VerifyFlash(flash));
+    ASSERT_TRUE(b.engine->VerifyEEprom(eeprom));
+    EXPECT_EQ(b.status.text, "EEPROM is OK");
+    EXPECT_EQ(b.events.text, "start stop start stop start stop start stop");
+    const std::vector<uint32_t> written = b.BufferWords();
+    b.engine->FlashBuffer.fill(0);
+    ASSERT_TRUE(b.engine->ReadFlash(0, 1024));
+    EXPECT_TRUE(std::equal(written.begin(), written.begin() + 512, b.engine->FlashBuffer.begin()));
+
+    const uint8_t kind = b.engine->AVRfuse();
+    b.status.text = "unchanged";
+    const auto before = b.sim->Fuses();
+    const auto fixed = part.fixedFuseBits;
+    b.engine->WriteFuses(0xFB, 0x18, 0xC4);
+    EXPECT_EQ(b.status.text, kind == 0 ? "unchanged" : "Fuse updated");
+    const auto after = b.sim->Fuses();
+    const uint8_t want[3] = {0xC4, 0x18, 0xFB};
+    for (uint8_t k = 0; k < 3; ++k)
+        EXPECT_EQ(after[k], k < kind ? ((want[k] & ~fixed[k]) | (before[k] & fixed[k])) : before[k])
+            << "fuse " << int(k);
+    ASSERT_TRUE(b.engine->VerifyEEprom(eeprom)) << "the part is in step after the fuse writes";
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, FastEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames()),
+                         [](const auto& info) { return info.param; });
+
+// A part on a 32 kHz clock, identified before fast mode is switched on: the
+// bit clock found before its first fast write is slow enough for it; an
+// abort stops the fast write before its next word, as in the normal mode,
+// and a second write completes the image.
+TEST(FastMode, SlowPartAbortMidWriteThenWholeWrite) {
+    SimBench b("ATmega16", 32768, false);
+    ASSERT_TRUE(b.Identify());
+    EXPECT_EQ(b.engine->AVRversion(), "ATmega16");
+    b.engine->SetFastMode(true);
+    EXPECT_FALSE(b.engine->FastPhasesKnown());
+    ASSERT_TRUE(b.engine->EraseDevice());
+    ASSERT_TRUE(b.engine->FastPhasesKnown());
+    EXPECT_TRUE(PhaseSeen(b.engine->FastHighReads() + 1, 2, 32768));
+    EXPECT_FALSE(PhaseSeen(b.engine->FastHighReads(), 2, 32768));
+    EXPECT_TRUE(PhaseSeen(b.engine->FastLowReads() + 1, 2, 32768));
+    SparseImages(b, 3);
+    int steps = 0;
+    b.engine->OnUpdateEvent = [&](TAVRisp* sender) {
+        if (++steps == 150) sender->Abort();
+        return true;
+    };
+    b.events.text.clear();
+    EXPECT_FALSE(b.engine->WriteFlash(0, b.engine->FlashSize()));
+    EXPECT_EQ(b.status.text, "Operation aborted at address 0x0096");
+    EXPECT_EQ(b.status.color, clRed);
+    EXPECT_EQ(b.events.text, "start stop");
+    const std::vector<uint32_t> part = b.PartFlashWords();
+    for (uint32_t w = 0; w < part.size(); ++w)
+        ASSERT_EQ(part[w], w < 128 ? b.engine->FlashBuffer[w] : 0xFFFFu) << "word " << w;
+
+    b.engine->OnUpdateEvent = nullptr;
+    ASSERT_TRUE(b.engine->WriteFlash(0, b.engine->FlashSize()));
+    ASSERT_TRUE(b.engine->WriteEEprom(0, b.engine->EEpromSize()));
+    EXPECT_EQ(b.PartFlashWords(), b.BufferWords());
+    EXPECT_TRUE(b.engine->VerifyEEprom(b.engine->EEpromSize()));
+}
+
+// A part busier than twice its datasheet time: the erase fails as a part
+// that does not come back does, a write ends as an aborted one. The same
+// part at its datasheet pace is written in full.
+TEST(FastMode, PartBusyPastTwiceItsLongestTimeEndsTheOperation) {
+    struct Case {
+        const char* device;
+        bool eraseFails; // false: the erase ends at RESET and cannot overrun
+        const char* flashStop;
+    };
+    for (const Case& c : {Case{"ATmega16", true, "0x0040"}, Case{"ATmega162", true, "0x0040"},
+                          Case{"AT90S2313", false, "0x0001"}}) {
+        SCOPED_TRACE(c.device);
+        SimBench b(c.device, 1000000, false);
+        b.engine->SetFastMode(true);
+        ASSERT_TRUE(b.Identify());
+        SparseImages(b, 7);
+        b.engine->FlashBuffer[0] = 0x1234;
+        b.engine->EEpromBuffer[0] = 0x56;
+        b.sim->SetBusyScale(2.2);
+        EXPECT_EQ(b.engine->EraseDevice(), !c.eraseFails);
+        b.sim->SetBusyScale(1.0);
+        b.clock.Advance(std::chrono::milliseconds(100));
+        ASSERT_TRUE(b.engine->EraseDevice());
+
+        b.sim->SetBusyScale(2.2);
+        b.events.text.clear();
+        EXPECT_FALSE(b.engine->WriteFlash(0, b.engine->FlashSize()));
+        EXPECT_EQ(b.status.text, std::string("Operation aborted at address ") + c.flashStop);
+        EXPECT_EQ(b.status.color, clRed);
+        EXPECT_EQ(b.events.text, "start stop");
+        b.clock.Advance(std::chrono::milliseconds(100));
+        EXPECT_FALSE(b.engine->WriteEEprom(0, b.engine->EEpromSize()));
+        EXPECT_EQ(b.status.text, "Operation aborted at address 0x0001");
+
+        b.sim->SetBusyScale(1.0);
+        b.clock.Advance(std::chrono::milliseconds(100));
+        ASSERT_TRUE(b.engine->EraseDevice());
+        ASSERT_TRUE(b.engine->WriteFlash(0, b.engine->FlashSize()));
+        ASSERT_TRUE(b.engine->WriteEEprom(0, b.engine->EEpromSize()));
+        EXPECT_TRUE(b.engine->VerifyFlash(b.engine->FlashSize()));
+        EXPECT_TRUE(b.engine->VerifyEEprom(b.engine->EEpromSize()));
+    }
+}
+
 } // namespace

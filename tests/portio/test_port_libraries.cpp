@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -101,7 +102,9 @@ struct PortLibrary {
 class SimEnvironment : public testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"QUILLON_SIM_DEVICE", "QUILLON_SIM_CLOCK_HZ", "QUILLON_SIM_STATE"})
+        for (const char* name :
+             {"QUILLON_SIM_DEVICE", "QUILLON_SIM_CLOCK_HZ", "QUILLON_SIM_STATE",
+              "QUILLON_SIM_REPORT", "QUILLON_SIM_BUSY_SCALE", "QUILLON_SIM_DISCONNECT_AFTER"})
             unsetenv(name);
     }
     void TearDown() override { SetUp(); }
@@ -191,6 +194,62 @@ TEST_F(SimEnvironment, SimLibraryKeepsTheChipInItsStateFolder) {
     EXPECT_EQ(wire.Read(0xA0, 0x00, 0x05), 0xA5);
     lib.shutdown();
     fs::remove_all(dir);
+}
+
+// The report line at shutdown and the fault knobs, as a script would use
+// them: a part twice as slow as its datasheet shows twice the busy time, and
+// a cable cut after a number of accesses leaves a part that never answers.
+TEST_F(SimEnvironment, SimLibraryReportsTheRunAndTakesItsFaultKnobs) {
+    const std::regex line(
+        "simulated part: ([0-9]+) port accesses, model time ([0-9]+\\.[0-9]{3}) s, "
+        "busy ([0-9]+\\.[0-9]{3}) s\n");
+    setenv("QUILLON_SIM_DEVICE", "AT90S2313", 1);
+    setenv("QUILLON_SIM_BUSY_SCALE", "2", 1);
+    PortLibrary lib("sim");
+    ASSERT_TRUE(lib.Complete());
+    ASSERT_EQ(lib.init(), 1);
+    testing::internal::CaptureStderr();
+    lib.shutdown();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "no report unless asked for";
+
+    setenv("QUILLON_SIM_REPORT", "1", 1);
+    ASSERT_EQ(lib.init(), 1);
+    uint64_t accesses = 0;
+    {
+        wiretest::BitBangWire wire(wiretest::WirePort{
+            [&](uint8_t v) { ++accesses, lib.set(wiretest::kData, v, 1); },
+            [&] {
+                ++accesses;
+                uint32_t v = 0;
+                lib.get(wiretest::kStatus, &v, 1);
+                return static_cast<uint8_t>(v);
+            },
+            [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); }});
+        wire.EnterProgramming();
+        ASSERT_TRUE(wire.Enable());
+        wire.Instruction(0xC0, 0x00, 0x05, 0xA5); // 9 ms busy at the datasheet's pace
+    }
+    testing::internal::CaptureStderr();
+    lib.shutdown();
+    std::string report = testing::internal::GetCapturedStderr();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(report, m, line)) << report;
+    EXPECT_EQ(std::stoull(m[1]), accesses);
+    EXPECT_GE(std::stod(m[2]), 0.026) << "1 ms RESET pulse, 25 ms wait, the instructions";
+    EXPECT_EQ(m[3], "0.018");
+
+    setenv("QUILLON_SIM_DISCONNECT_AFTER", "3", 1);
+    ASSERT_EQ(lib.init(), 1);
+    {
+        auto wire = lib.Wire();
+        wire.EnterProgramming();
+        EXPECT_FALSE(wire.Enable()) << "the cable was cut at the third access";
+    }
+    testing::internal::CaptureStderr();
+    lib.shutdown();
+    report = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(std::regex_match(report, m, line)) << report;
+    EXPECT_EQ(m[3], "0.000");
 }
 
 TEST_F(SimEnvironment, SimLibraryRefusesAnUnknownPart) {
