@@ -139,6 +139,7 @@ std::string UsageText() {
            "                                the fixed times, skip what the erased part already\n"
            "                                holds, clock bits as fast as the part allows\n"
            "  -h, --help                    print this text\n"
+           "  --version                     print the version\n"
            "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
 }
 
