@@ -239,13 +239,13 @@ void TAVRisp::StartProgress(int32_t Count) {
 
 bool TAVRisp::StepProgress() {
     const bool update = DoUpdate();
-    int32_t position = 0;
-    if (Progress_ != nullptr) {
-        Progress_->SetPosition(Progress_->Position() + 1);
-        position = Progress_->Position();
-    }
+    if (Progress_ != nullptr) Progress_->SetPosition(Progress_->Position() + 1);
     if (update && AbortRequest_ != 1) return true;
-    return StopAborted(position);
+    return StopAborted(ProgressPosition());
+}
+
+int32_t TAVRisp::ProgressPosition() const {
+    return Progress_ != nullptr ? Progress_->Position() : 0;
 }
 
 // The end of an operation that cannot go on: an abort, or in fast mode a

@@ -209,6 +209,7 @@ private:
     void ResetPulse();
     bool AnswersWithoutEcho();
     bool StopAborted(int32_t Position);
+    int32_t ProgressPosition() const; // 0 without a progress bar
     bool FastOperations() const { return FastMode_ && DeviceIndex_ != DefaultDevice; }
 
     // Fast link (FastLink.cpp).
@@ -223,6 +224,7 @@ private:
 
     // Waiting for the part and the fast writes (ReadyWait.cpp).
     bool WaitForPart(uint32_t BusyUs, const std::function<bool()>& StillBusy);
+    bool WaitForWrite(uint32_t BusyUs, const std::function<bool()>& DataStillBusy);
     bool ReadyBusyPoll();
     bool FastChipErase();
     bool FastWriteFlash(uint32_t Start, int32_t Count);

@@ -43,6 +43,15 @@ bool TAVRisp::WaitForPart(uint32_t BusyUs, const std::function<bool()>& StillBus
     return true;
 }
 
+// Waits for a write the part has just begun, with the ready/busy instruction
+// where the part has it, otherwise with the data poll given (none: the value
+// written cannot be polled).
+bool TAVRisp::WaitForWrite(uint32_t BusyUs, const std::function<bool()>& DataStillBusy) {
+    if (CurrentDevice().Poll == TPollMethod::ReadyBusy)
+        return WaitForPart(BusyUs, [this] { return ReadyBusyPoll(); });
+    return WaitForPart(BusyUs, DataStillBusy);
+}
+
 // True when programming mode is on after the erase, as ChipErase judges it.
 bool TAVRisp::FastChipErase() {
     EnsureFastPhases();
@@ -74,10 +83,8 @@ bool TAVRisp::FastWriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Select
     const TAVRdesc& d = CurrentDevice();
     SendInstruction(Selector != LowByteSel ? OpWriteFlashHigh : OpWriteFlashLow, HighByte(Address),
                     LowByte(Address), Value);
-    if (d.Poll == TPollMethod::ReadyBusy)
-        return WaitForPart(d.FlashBusyUs, [this] { return ReadyBusyPoll(); });
-    if (Value == d.FlashPollValue) return WaitForPart(d.FlashBusyUs, {});
-    return WaitForPart(d.FlashBusyUs, [this, Address, Selector, &d] {
+    if (Value == d.FlashPollValue) return WaitForWrite(d.FlashBusyUs, {});
+    return WaitForWrite(d.FlashBusyUs, [this, Address, Selector, &d] {
         return ReadFlashByte(Address, Selector) == d.FlashPollValue;
     });
 }
@@ -89,19 +96,19 @@ bool TAVRisp::FastWritePage(uint32_t From, uint32_t To) {
     const TAVRdesc& d = CurrentDevice();
     const uint32_t page = To & ~(d.PageWords - 1u);
     SendInstruction(OpWritePage, HighByte(page), LowByte(page), HighByte(FlashBuffer[To]));
-    if (d.Poll == TPollMethod::ReadyBusy)
-        return WaitForPart(d.FlashBusyUs, [this] { return ReadyBusyPoll(); });
-    for (uint32_t a = From; a <= To; ++a) {
+    std::function<bool()> stillBusy;
+    for (uint32_t a = From; a <= To && !stillBusy; ++a) {
         for (const uint8_t selector : {LowByteSel, HighByteSel}) {
             const uint16_t word = static_cast<uint16_t>(FlashBuffer[a]);
             const uint8_t value = selector == LowByteSel ? LowByte(word) : HighByte(word);
             if (value == d.FlashPollValue) continue;
-            return WaitForPart(d.FlashBusyUs, [this, a, selector, &d] {
+            stillBusy = [this, a, selector, &d] {
                 return ReadFlashByte(a, selector) == d.FlashPollValue;
-            });
+            };
+            break;
         }
     }
-    return WaitForPart(d.FlashBusyUs, {});
+    return WaitForWrite(d.FlashBusyUs, stillBusy);
 }
 
 // The loop of WriteFlash, with its progress already started. A page whose
@@ -119,7 +126,7 @@ bool TAVRisp::FastWriteFlash(uint32_t Start, int32_t Count) {
         if (pageWords == 0) {
             if (!FastWriteFlashByte(a, HighByte(word), HighByteSel) ||
                 !FastWriteFlashByte(a, LowByte(word), LowByteSel))
-                return StopAborted(Progress_ != nullptr ? Progress_->Position() : 0);
+                return StopAborted(ProgressPosition());
             continue;
         }
         if (a == Start || a % pageWords == 0) {
@@ -137,7 +144,7 @@ bool TAVRisp::FastWriteFlash(uint32_t Start, int32_t Count) {
         ++PageWordIndex_;
         const bool lastOfPage = (a + 1) % pageWords == 0 || a + 1 == end;
         if (lastOfPage && !blankPage && !FastWritePage(pageFrom, a))
-            return StopAborted(Progress_ != nullptr ? Progress_->Position() : 0);
+            return StopAborted(ProgressPosition());
     }
     DoStop();
     ShowStatus("Done", skInformation);
@@ -156,17 +163,13 @@ bool TAVRisp::FastWriteEEprom(uint32_t Start, int32_t Count) {
         const uint8_t value = EEpromBuffer[a];
         if (value == ErasedByte && ReadEEpromByte(a) == ErasedByte) continue;
         SendInstruction(OpWriteEEprom, HighByte(a), LowByte(a), value);
-        bool ready;
-        if (d.Poll == TPollMethod::ReadyBusy)
-            ready = WaitForPart(d.EEpromBusyUs, [this] { return ReadyBusyPoll(); });
-        else if (value == d.EEpromPollErase || value == d.EEpromPollWrite)
-            ready = WaitForPart(d.EEpromBusyUs, {});
-        else
-            ready = WaitForPart(d.EEpromBusyUs, [this, a, &d] {
+        std::function<bool()> stillBusy;
+        if (value != d.EEpromPollErase && value != d.EEpromPollWrite)
+            stillBusy = [this, a, &d] {
                 const uint8_t read = ReadEEpromByte(a);
                 return read == d.EEpromPollErase || read == d.EEpromPollWrite;
-            });
-        if (!ready) return StopAborted(Progress_ != nullptr ? Progress_->Position() : 0);
+            };
+        if (!WaitForWrite(d.EEpromBusyUs, stillBusy)) return StopAborted(ProgressPosition());
     }
     DoStop();
     ShowStatus("Done", skInformation);
@@ -181,10 +184,7 @@ void TAVRisp::FastWriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
     const uint32_t values[] = {Low, High, Extended};
     for (uint8_t k = 0; k < AVRfuse_ && k < OpWriteFuseSelect.size(); ++k) {
         SendInstruction(OpWriteFuse, OpWriteFuseSelect[k], 0x00, LowByte(values[k]));
-        const bool ready = d.Poll == TPollMethod::ReadyBusy
-                               ? WaitForPart(d.FuseBusyUs, [this] { return ReadyBusyPoll(); })
-                               : WaitForPart(d.FuseBusyUs, {});
-        if (!ready) {
+        if (!WaitForWrite(d.FuseBusyUs, {})) {
             StopAborted(k);
             return;
         }
