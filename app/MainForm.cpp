@@ -43,10 +43,13 @@ void FitCheckBox(QCheckBox* box) {
     box->resize(width, box->height());
 }
 
-// The user's settings of the program, kept between runs.
-constexpr const char* SettingsOrganization = "Quillon";
-constexpr const char* SettingsApplication = "quillon";
 constexpr const char* FastProgrammingKey = "FastProgramming";
+
+// The user's settings of the program, kept between runs.
+QSettings UserSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillon"),
+                     QStringLiteral("quillon"));
+}
 
 QString Hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
@@ -376,10 +379,8 @@ void TForm1::SetControlsEnabled(QWidget* control, bool enabled) {
 }
 
 void TForm1::FormCreate() {
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                             QString::fromLatin1(SettingsOrganization),
-                             QString::fromLatin1(SettingsApplication));
-    FastCheck->setChecked(settings.value(QString::fromLatin1(FastProgrammingKey), false).toBool());
+    FastCheck->setChecked(
+        UserSettings().value(QString::fromLatin1(FastProgrammingKey), false).toBool());
     SetControlsEnabled(MainPanel, false);
     const bool ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
     SetControlsEnabled(InitAVRBtn, ok);
@@ -391,10 +392,7 @@ void TForm1::FormCreate() {
 // ticked gets its fast bit clock at the next write.
 void TForm1::FastCheckToggled(bool checked) {
     AVRisp->SetFastMode(checked);
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                       QString::fromLatin1(SettingsOrganization),
-                       QString::fromLatin1(SettingsApplication));
-    settings.setValue(QString::fromLatin1(FastProgrammingKey), checked);
+    UserSettings().setValue(QString::fromLatin1(FastProgrammingKey), checked);
 }
 
 void TForm1::ShowDeviceInfo() {
