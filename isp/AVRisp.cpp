@@ -3,10 +3,8 @@
 #include "SerialInstructions.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 using namespace serial;
 
@@ -17,7 +15,8 @@ namespace {
 constexpr uint8_t NoEchoSignature1 = 0x90;
 
 constexpr int IdentifyAttempts = 100;
-constexpr uint32_t SpeedFactorStep = 10;
+// A link whose pace cannot go slower still gets this many attempts.
+constexpr int FewestLinkAttempts = 3;
 constexpr int FlashPollReads = 1001;
 
 // Waits in milliseconds.
@@ -34,6 +33,9 @@ constexpr uint32_t FlashPollWaitMs = 1;
 constexpr uint32_t PageWriteWaitMs = 100;
 constexpr uint32_t EEpromWriteWaitMs = 10;
 constexpr uint32_t FuseByteWaitMs = 50;
+
+// Flash of more than 64 K words needs the extended address byte.
+constexpr int32_t LargestPlainFlashBytes = 131072;
 
 std::string Hex4(uint32_t value) {
     char buf[16];
@@ -52,58 +54,59 @@ int32_t StepsWithin(int32_t start, int32_t count, std::size_t capacity) {
 } // namespace
 
 TAVRisp::TAVRisp()
-    : SleepHook([](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }) {
+    : SleepHook([this](uint32_t ms) { Link_->Sleep(ms); }),
+      Link_(std::make_unique<TPortLink>(std::string())), Port_(Link_->Port()) {
+    Port_->SetWaiter([this](uint32_t ms) { Sleep(ms); });
     SelectDevice(DefaultDevice);
 }
 
 TAVRisp::~TAVRisp() {
-    if (PortOpen_ && Port_.ShutdownWinIo) Port_.ShutdownWinIo();
-    Port_ = {};
-    Library_.reset();
+    Port_ = nullptr;
+    Link_.reset();
 }
 
 const std::string& TAVRisp::PortLibraryPath() const {
     static const std::string none;
-    return Library_ ? Library_->Path() : none;
+    return Port_ != nullptr ? Port_->LibraryPath() : none;
 }
 
-// ---------------------------------------------------------------- port ----
+void TAVRisp::SetFastMode(bool Value) {
+    FastMode_ = Value;
+    if (Port_ != nullptr) Port_->SetShadowed(Value);
+}
+
+// ------------------------------------------------------------- opening ----
 
 bool TAVRisp::OpenPort() {
-    if (PortOpen_) return OpenWith({}, {});
-    auto library = std::make_unique<TPortLibrary>();
-    TPortEntries entries;
-    std::string failure;
-    if (!library->Load(PortLibraryCandidates(std::getenv(PortLibraryVariable), ExecutableDir())))
-        failure = "cannot load the port library: " + library->Error();
-    else if (entries = library->Resolve(); !entries.Complete())
-        failure = library->Path() + " is not a port library: an entry is missing";
-    Library_ = std::move(library);
-    return OpenWith(std::move(entries), std::move(failure));
+    if (PortOpen_) return ShowOpened();
+    const char* setting = std::getenv(PortLibraryVariable);
+    return OpenLink(std::make_unique<TPortLink>(setting != nullptr ? setting : ""));
 }
 
 bool TAVRisp::OpenPort(TPortEntries Entries) {
-    if (PortOpen_) return OpenWith({}, {});
-    Library_.reset();
-    return OpenWith(std::move(Entries), "the port entries are incomplete");
+    if (PortOpen_) return ShowOpened();
+    return OpenLink(std::make_unique<TPortLink>(std::move(Entries)));
 }
 
-// The common tail of both ways of opening: a port that is already open stays
-// as it is; otherwise the entries are kept and the library asked for access.
-// Failure says why, when the entries are not complete.
-bool TAVRisp::OpenWith(TPortEntries Entries, std::string Failure) {
+// A link that is already open stays as it is; otherwise the new one takes
+// its place and is asked to open. The link's failure text says why not.
+bool TAVRisp::OpenLink(std::unique_ptr<TIspLink> NewLink) {
     StartProgress(0);
-    if (!PortOpen_ && Entries.Complete()) {
-        Port_ = std::move(Entries);
-        PortOpen_ = Port_.InitializeWinIo() != 0;
-        if (!PortOpen_) {
-            const std::string library = Library_ ? Library_->Path() : "the port library";
-            const std::string why = Port_.GetWinIoError ? Port_.GetWinIoError() : std::string();
-            Failure = library + " refused port access" + (why.empty() ? "" : ": " + why);
-            Port_ = {};
+    if (!PortOpen_ && NewLink) {
+        Port_ = nullptr;
+        Link_ = std::move(NewLink);
+        Port_ = Link_->Port();
+        if (Port_ != nullptr) {
+            Port_->SetWaiter([this](uint32_t ms) { Sleep(ms); });
+            Port_->SetShadowed(FastMode_);
         }
+        PortOpen_ = Link_->Open();
+        PortError_ = PortOpen_ ? std::string() : Link_->FailureText();
     }
-    PortError_ = PortOpen_ ? std::string() : std::move(Failure);
+    return ShowOpened();
+}
+
+bool TAVRisp::ShowOpened() {
     if (PortOpen_)
         ShowStatus("ISP interface is ready", skInformation);
     else
@@ -111,100 +114,78 @@ bool TAVRisp::OpenWith(TPortEntries Entries, std::string Failure) {
     return PortOpen_;
 }
 
+// ------------------------------------------------ port lines and bytes ----
+
 uint8_t TAVRisp::ReadPort(uint32_t Address) {
-    ++ElapsedUs_;
-    if (!PortOpen_) return 0;
-    uint32_t value = 0;
-    if (Port_.GetPortVal(static_cast<uint16_t>(Address), &value, 1) == 0) return 0;
-    return static_cast<uint8_t>(value & 0xFF);
+    return Port_ != nullptr ? Port_->ReadPort(Address) : 0;
 }
-
 void TAVRisp::WritePort(uint32_t Address, uint8_t Value) {
-    ++ElapsedUs_;
-    if (!PortOpen_) return;
-    Port_.SetPortVal(static_cast<uint16_t>(Address), Value, 1);
-    if (Address == PortBase_ + DataRegOffset) {
-        DataCopy_ = Value;
-        DataCopyKnown_ = true;
-    }
+    if (Port_ != nullptr) Port_->WritePort(Address, Value);
 }
-
-void TAVRisp::SetDataBits(uint8_t Mask) {
-    if (FastMode_) return WriteDataLines(static_cast<uint8_t>(DataLines() | Mask));
-    const uint32_t reg = PortBase_ + DataRegOffset;
-    WritePort(reg, static_cast<uint8_t>(ReadPort(reg) | Mask));
+void TAVRisp::SetSCK() {
+    if (Port_ != nullptr) Port_->SetSCK();
 }
-
-void TAVRisp::ClearDataBits(uint8_t Mask) {
-    if (FastMode_) return WriteDataLines(static_cast<uint8_t>(DataLines() & ~Mask));
-    const uint32_t reg = PortBase_ + DataRegOffset;
-    WritePort(reg, static_cast<uint8_t>(ReadPort(reg) & ~Mask));
+void TAVRisp::ClearSCK() {
+    if (Port_ != nullptr) Port_->ClearSCK();
 }
-
+void TAVRisp::SetRESET() {
+    if (Port_ != nullptr) Port_->SetRESET();
+}
+void TAVRisp::ClearRESET() {
+    if (Port_ != nullptr) Port_->ClearRESET();
+}
+void TAVRisp::SetMOSI() {
+    if (Port_ != nullptr) Port_->SetMOSI();
+}
+void TAVRisp::ClearMOSI() {
+    if (Port_ != nullptr) Port_->ClearMOSI();
+}
+void TAVRisp::SetUpperLines() {
+    if (Port_ != nullptr) Port_->SetUpperLines();
+}
+void TAVRisp::ClearUpperLines() {
+    if (Port_ != nullptr) Port_->ClearUpperLines();
+}
 bool TAVRisp::GetMISO() {
-    return (ReadPort(PortBase_ + StatusRegOffset) & (1u << MisoBit)) != 0;
+    return Port_ != nullptr && Port_->GetMISO();
 }
-
-// ---------------------------------------------------------- serial link ----
-
-// The bit clock has no timer: one status read is its time unit, stretched
-// by SpeedFactor for parts on a slow clock.
 void TAVRisp::Delay(uint32_t Count) {
-    const uint64_t reads = static_cast<uint64_t>(Count) * SpeedFactor_;
-    const uint32_t reg = PortBase_ + StatusRegOffset;
-    for (uint64_t i = 0; i < reads; ++i)
-        ReadPort(reg);
+    if (Port_ != nullptr) Port_->Delay(Count);
 }
-
 void TAVRisp::ClockPulse() {
-    Delay(1);
-    SetSCK();
-    Delay(2);
-    ClearSCK();
-    Delay(1);
+    if (Port_ != nullptr) Port_->ClockPulse();
 }
-
 void TAVRisp::SendByte(uint8_t Value) {
-    if (FastMode_ && FastPhasesKnown_) return FastSendByte(Value);
-    ClearSCK();
-    ClearMOSI();
-    for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
-        if ((Value & mask) != 0)
-            SetMOSI();
-        else
-            ClearMOSI();
-        ClockPulse();
-    }
-    ClearSCK();
-    ClearMOSI();
+    if (Port_ != nullptr) Port_->SendByte(Value);
 }
-
-// MISO is sampled while SCK is low, before the rising edge of the bit's
-// pulse. MOSI stays low, so the part shifts in 0x00.
 uint8_t TAVRisp::ReceiveByte() {
-    if (FastMode_ && FastPhasesKnown_) return FastReceiveByte();
-    unsigned result = 0;
-    ClearSCK();
-    for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
-        if (GetMISO()) result |= mask;
-        ClockPulse();
-    }
-    ClearSCK();
-    return static_cast<uint8_t>(result);
+    return Port_ != nullptr ? Port_->ReceiveByte() : 0;
 }
 
+// On the parallel port an instruction is bytes of the normal mode (which
+// shift at the fast pace once it is known); another cable takes it whole.
 void TAVRisp::SendInstruction(uint8_t B1, uint8_t B2, uint8_t B3, uint8_t B4) {
-    SendByte(B1);
-    SendByte(B2);
-    SendByte(B3);
-    SendByte(B4);
+    if (Port_ != nullptr) {
+        SendByte(B1);
+        SendByte(B2);
+        SendByte(B3);
+        SendByte(B4);
+        return;
+    }
+    TIspBytes in{};
+    Exchange(TIspBytes{B1, B2, B3, B4}, in);
 }
 
 uint8_t TAVRisp::QueryInstruction(uint8_t B1, uint8_t B2, uint8_t B3) {
-    SendByte(B1);
-    SendByte(B2);
-    SendByte(B3);
-    return ReceiveByte();
+    if (Port_ != nullptr) {
+        SendByte(B1);
+        SendByte(B2);
+        SendByte(B3);
+        return ReceiveByte();
+    }
+    TIspBytes in{};
+    Exchange(TIspBytes{B1, B2, B3, 0x00}, in);
+    return in[3];
 }
 
 // ------------------------------------------------------ status protocol ----
@@ -248,11 +229,18 @@ int32_t TAVRisp::ProgressPosition() const {
     return Progress_ != nullptr ? Progress_->Position() : 0;
 }
 
-// The end of an operation that cannot go on: an abort, or in fast mode a
-// part that stayed busy too long.
+// The end of an operation that cannot go on: an abort, or a part that
+// stayed busy too long.
 bool TAVRisp::StopAborted(int32_t Position) {
     DoStop();
     ShowStatus("Operation aborted at address 0x" + Hex4(static_cast<uint32_t>(Position)), skError);
+    return false;
+}
+
+// The end of an operation the cable or programmer failed: its own words.
+bool TAVRisp::StopFailed(const std::string& Text) {
+    DoStop();
+    ShowStatus(Text, skError);
     return false;
 }
 
@@ -261,7 +249,6 @@ void TAVRisp::Abort() {
 }
 
 void TAVRisp::Sleep(uint32_t Milliseconds) {
-    ElapsedUs_ += uint64_t{Milliseconds} * 1000;
     if (SleepHook) SleepHook(Milliseconds);
 }
 
@@ -269,6 +256,10 @@ void TAVRisp::Sleep(uint32_t Milliseconds) {
 
 const TAVRdesc& TAVRisp::CurrentDevice() const {
     return AVRDeviceTable[DeviceIndex_];
+}
+
+bool TAVRisp::NeedsExtendedAddress() const {
+    return CurrentDevice().FlashSize > LargestPlainFlashBytes;
 }
 
 void TAVRisp::SelectDevice(uint8_t Row) {
@@ -303,13 +294,17 @@ void TAVRisp::PowerUpReset() {
 // A positive RESET pulse with SCK low: the part starts counting instruction
 // frames afresh, so one that lost a clock edge falls back into step.
 void TAVRisp::ResetPulse() {
+    LoadedExtAddress_ = -1;
+    if (Port_ == nullptr) return Link_->ResetPulse();
     SetRESET();
     Sleep(ResetPulseMs);
     ClearRESET();
 }
 
 bool TAVRisp::ProgrammingEnable() {
-    Sleep(FastMode_ ? FastArmWaitMs : ProgEnableWaitMs);
+    Sleep(FastMode() ? FastArmWaitMs : ProgEnableWaitMs);
+    LoadedExtAddress_ = -1;
+    if (Port_ == nullptr) return Link_->ProgrammingEnable();
     SendByte(OpProgEnable1);
     SendByte(OpProgEnable2);
     const uint8_t echo = ReceiveByte();
@@ -340,16 +335,23 @@ bool TAVRisp::AnswersWithoutEcho() {
 bool TAVRisp::Identify() {
     StartProgress(IdentifyAttempts);
     ShowStatus("Looking for Atmel device", skInformation);
-    SpeedFactor_ = 1;
-    FastPhasesKnown_ = false;
+    if (Port_ != nullptr) {
+        Port_->SetSpeedFactor(1);
+        Port_->ForgetFastPhases();
+    }
+    FastPaceKnown_ = false;
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
     AVRsignature_ = {};
-    LinesOff();
-    PowerUpReset();
+    if (Port_ != nullptr) {
+        LinesOff();
+        PowerUpReset();
+    } else {
+        Link_->PowerUp();
+    }
 
-    for (int attempt = 1; attempt <= IdentifyAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= IdentifyAttempts && !LinkFailed(); ++attempt) {
         if (!StepProgress()) return false;
         const bool echo = ProgrammingEnable();
         bool answered = ReadSignature(0) == AtmelManufacturerCode;
@@ -358,16 +360,19 @@ bool TAVRisp::Identify() {
             s1 = ReadSignature(1);
             if (!echo && s1 != NoEchoSignature1) answered = false;
         }
-        if (answered) {
+        if (answered && !LinkFailed()) {
             const uint8_t s2 = ReadSignature(2);
             AVRsignature_ = {AtmelManufacturerCode, s1, s2};
             const int row = FindDeviceRow(s1, s2);
             if (row >= 0) {
                 SelectDevice(static_cast<uint8_t>(row));
-                if (FastMode_) FindFastPhases(s1, s2);
+                TBlockProgrammer* blocks = Link_->Blocks();
+                if (blocks != nullptr && !blocks->SetPart(CurrentDevice())) break;
+                if (FastMode()) FindFastPace();
                 AVRlfb_ = ReadFuse(0);
                 AVRhfb_ = ReadFuse(1);
                 AVRefb_ = ReadFuse(2);
+                if (LinkFailed()) break;
                 ShowStatus("Atmel AVR Device found", skInformation);
             } else {
                 ShowStatus("Atmel AVR Device NOT found", skError);
@@ -376,23 +381,29 @@ bool TAVRisp::Identify() {
             DoStop();
             return true;
         }
-        SpeedFactor_ += SpeedFactorStep;
+        const bool slower = Link_->SlowDown();
+        if (Port_ == nullptr && !slower && attempt >= FewestLinkAttempts) break;
         if (attempt < IdentifyAttempts) ResetPulse();
     }
+    SelectDevice(DefaultDevice);
     StartProgress(0);
     DoStop();
-    ShowStatus("Atmel Device NOT found", skError);
+    ShowStatus(LinkFailed() ? Link_->FailureText() : "Atmel Device NOT found", skError);
     return false;
 }
 
 void TAVRisp::Release() {
     StartProgress(0);
     ShowStatus("AVR device released", skInformation);
-    SpeedFactor_ = 1;
-    FastPhasesKnown_ = false;
+    if (Port_ != nullptr) {
+        Port_->SetSpeedFactor(1);
+        Port_->ForgetFastPhases();
+    }
+    FastPaceKnown_ = false;
     SelectDevice(DefaultDevice);
     AVRlfb_ = 0;
     AVRhfb_ = 0;
+    if (Port_ == nullptr) return Link_->Release();
     SetUpperLines();
     SetSCK();
     SetMOSI();
@@ -406,9 +417,9 @@ void TAVRisp::Release() {
 // ------------------------------------------------------- memory steps ----
 
 // The erase ends by releasing RESET; the part is judged by whether it
-// enters programming mode again.
+// enters programming mode again, and whether its Flash then reads erased.
 bool TAVRisp::ChipErase() {
-    if (FastOperations()) return FastChipErase();
+    if (LinkOperations()) return LinkChipErase();
     SendInstruction(OpChipErase1, OpChipErase2, 0x00, 0x00);
     Sleep(EraseWaitMs);
     SetRESET();
@@ -417,10 +428,29 @@ bool TAVRisp::ChipErase() {
     bool entered = ProgrammingEnable();
     if (!entered) entered = AnswersWithoutEcho();
     Sleep(EraseWaitMs);
-    return entered;
+    return entered && ErasedAtSpots();
+}
+
+// An erase the part did not finish (cut short by RESET, or still running)
+// leaves Flash that does not read erased: the first, a middle and the last
+// word are read back.
+bool TAVRisp::ErasedAtSpots() {
+    const uint32_t last = static_cast<uint32_t>(FlashSize_ / 2) - 1;
+    for (const uint32_t word : {0u, last / 2, last})
+        if (ReadFlashWord(word) != 0xFFFF) return false;
+    return true;
+}
+
+void TAVRisp::LoadExtendedAddress(uint32_t WordAddress) {
+    if (!NeedsExtendedAddress()) return;
+    const auto ext = static_cast<int32_t>((WordAddress >> 16) & 0xFF);
+    if (ext == LoadedExtAddress_) return;
+    SendInstruction(OpLoadExtendedAddress, 0x00, static_cast<uint8_t>(ext), 0x00);
+    LoadedExtAddress_ = ext;
 }
 
 uint8_t TAVRisp::ReadFlashByte(uint32_t Address, uint8_t Selector) {
+    LoadExtendedAddress(Address);
     return QueryInstruction(Selector != LowByteSel ? OpReadFlashHigh : OpReadFlashLow,
                             HighByte(Address), LowByte(Address));
 }
@@ -433,7 +463,8 @@ uint16_t TAVRisp::ReadFlashWord(uint32_t Address) {
 
 // Byte-programmed parts: 0xFF is the erased value and is skipped; 0x7F is
 // what those parts answer while busy, so it cannot be polled and gets a
-// fixed wait; anything else is polled until it reads back.
+// fixed wait; anything else is polled until it reads back, and a byte that
+// never does is a failed write.
 bool TAVRisp::WriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector) {
     if (Value == 0xFF) {
         Sleep(FlashSkipWaitMs);
@@ -442,6 +473,7 @@ bool TAVRisp::WriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector) 
     SendInstruction(Selector != LowByteSel ? OpWriteFlashHigh : OpWriteFlashLow, HighByte(Address),
                     LowByte(Address), Value);
     if (Value == 0x7F) {
+        NoteUnpolledWrite(CurrentDevice().FlashBusyUs);
         Sleep(CurrentDevice().UnpolledWriteMs);
         return true;
     }
@@ -452,8 +484,9 @@ bool TAVRisp::WriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector) 
     return false;
 }
 
+// The high byte first; a byte that did not take ends the word.
 bool TAVRisp::WriteFlashWord(uint32_t Address, uint16_t Word) {
-    WriteFlashByte(Address, HighByte(Word), HighByteSel);
+    if (!WriteFlashByte(Address, HighByte(Word), HighByteSel)) return false;
     return WriteFlashByte(Address, LowByte(Word), LowByteSel);
 }
 
@@ -467,7 +500,9 @@ void TAVRisp::LoadPageByte(uint32_t Index, uint8_t Value, uint8_t Selector) {
 
 void TAVRisp::WritePage(uint32_t Address, uint16_t Word) {
     const uint32_t page = Address & ~(CurrentDevice().PageWords - 1u);
+    LoadExtendedAddress(page);
     SendInstruction(OpWritePage, HighByte(page), LowByte(page), HighByte(Word));
+    NoteUnpolledWrite(CurrentDevice().FlashBusyUs);
     Sleep(PageWriteWaitMs);
 }
 
@@ -487,6 +522,7 @@ uint8_t TAVRisp::ReadEEpromByte(uint32_t Address) {
 
 void TAVRisp::WriteEEpromByte(uint32_t Address, uint8_t Value) {
     SendInstruction(OpWriteEEprom, HighByte(Address), LowByte(Address), Value);
+    NoteUnpolledWrite(CurrentDevice().EEpromBusyUs);
     Sleep(EEpromWriteWaitMs);
 }
 
@@ -500,6 +536,20 @@ void TAVRisp::WriteFuse(uint32_t Value, uint8_t Selector) {
     Sleep(FuseByteWaitMs);
     SendByte(LowByte(Value));
     Sleep(FuseByteWaitMs);
+}
+
+// The normal mode's fixed waits suit a part within its datasheet; one
+// slower than that may still be busy with the last write when they end.
+// Reading starts only when twice the longest time of that write has passed,
+// so that a verification finds the memory that differs, not a busy part.
+void TAVRisp::NoteUnpolledWrite(uint32_t BusyUs) {
+    BusyUntilUs_ = std::max(BusyUntilUs_, NowUs() + 2 * uint64_t{BusyUs});
+}
+
+void TAVRisp::SettleBeforeReading() {
+    if (BusyUntilUs_ == 0) return;
+    WaitUntil(BusyUntilUs_);
+    BusyUntilUs_ = 0;
 }
 
 // ----------------------------------------------------------- operations ----
@@ -516,7 +566,9 @@ bool TAVRisp::RefusedWithoutDevice() {
 bool TAVRisp::EraseDevice() {
     if (RefusedWithoutDevice()) return false;
     ShowStatus("Clear AVR memory", skInformation);
-    return ChipErase();
+    const bool erased = ChipErase();
+    if (!erased && LinkFailed()) ShowStatus(Link_->FailureText(), skError);
+    return erased;
 }
 
 bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
@@ -524,19 +576,21 @@ bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
     ShowStatus("Writting data to Flash memory", skInformation);
     const int32_t n = StepsWithin(Start, Size / 2, FlashBufferWords);
     StartProgress(n);
-    if (FastOperations()) return FastWriteFlash(static_cast<uint32_t>(std::max(Start, 0)), n);
+    const auto from = static_cast<uint32_t>(std::max(Start, 0));
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockWriteFlash(from, n) : LinkWriteFlash(from, n);
     const bool paged = CurrentDevice().Paged();
     const uint32_t pageWords = CurrentDevice().PageWords;
     // A write that starts inside a page loads its words at their own places.
-    if (paged && n > 0) PageWordIndex_ = static_cast<uint32_t>(Start) % pageWords;
-    uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
+    if (paged && n > 0) PageWordIndex_ = from % pageWords;
+    uint32_t a = from;
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
         const uint16_t word = static_cast<uint16_t>(FlashBuffer[a]);
         if (paged)
             WriteFlashWordPaged(a, word);
-        else
-            WriteFlashWord(a, word);
+        else if (!WriteFlashWord(a, word))
+            return StopAborted(ProgressPosition());
     }
     // A write that ends inside a page still sends that page.
     if (paged && n > 0 && a % pageWords != 0)
@@ -550,7 +604,12 @@ bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
     ShowStatus("Reading data from Flash memory", skInformation);
     const int32_t n = StepsWithin(Start, Size / 2, FlashBufferWords);
     StartProgress(n);
-    uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
+    const auto from = static_cast<uint32_t>(std::max(Start, 0));
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockReadFlash(from, n, false)
+                                          : LinkReadFlash(from, n, false);
+    SettleBeforeReading();
+    uint32_t a = from;
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
         FlashBuffer[a] = ReadFlashWord(a);
@@ -566,6 +625,9 @@ bool TAVRisp::VerifyFlash(int32_t Size) {
     ShowStatus("Verifying data in Flash memory", skInformation);
     int32_t i = StepsWithin(0, Size / 2, FlashBufferWords);
     StartProgress(i);
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockReadFlash(0, i, true) : LinkReadFlash(0, i, true);
+    SettleBeforeReading();
     while (i > 0) {
         --i;
         if (!StepProgress()) return false;
@@ -586,8 +648,10 @@ bool TAVRisp::WriteEEprom(int32_t Start, int32_t Count) {
     ShowStatus("Writting data to EEPROM memory", skInformation);
     const int32_t n = StepsWithin(Start, Count, EEpromBufferBytes);
     StartProgress(n);
-    if (FastOperations()) return FastWriteEEprom(static_cast<uint32_t>(std::max(Start, 0)), n);
-    uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
+    const auto from = static_cast<uint32_t>(std::max(Start, 0));
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockWriteEEprom(from, n) : LinkWriteEEprom(from, n);
+    uint32_t a = from;
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
         WriteEEpromByte(a, EEpromBuffer[a]);
@@ -601,7 +665,12 @@ bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
     ShowStatus("Reading data from EEPROM memory", skInformation);
     const int32_t n = StepsWithin(Start, Count, EEpromBufferBytes);
     StartProgress(n);
-    uint32_t a = static_cast<uint32_t>(std::max(Start, 0));
+    const auto from = static_cast<uint32_t>(std::max(Start, 0));
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockReadEEprom(from, n, false)
+                                          : LinkReadEEprom(from, n, false);
+    SettleBeforeReading();
+    uint32_t a = from;
     for (int32_t k = 0; k < n; ++k, ++a) {
         if (!StepProgress()) return false;
         EEpromBuffer[a] = ReadEEpromByte(a);
@@ -616,6 +685,9 @@ bool TAVRisp::VerifyEEprom(int32_t Count) {
     ShowStatus("Verifying data in EEPROM memory", skInformation);
     int32_t j = StepsWithin(0, Count, EEpromBufferBytes);
     StartProgress(j);
+    if (LinkOperations())
+        return Link_->Blocks() != nullptr ? BlockReadEEprom(0, j, true) : LinkReadEEprom(0, j, true);
+    SettleBeforeReading();
     while (j > 0) {
         --j;
         if (!StepProgress()) return false;
@@ -631,11 +703,16 @@ bool TAVRisp::VerifyEEprom(int32_t Count) {
     return true;
 }
 
-void TAVRisp::WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
-    if (AVRfuse_ == 0) return;
-    if (FastOperations()) return FastWriteFuses(Extended, High, Low);
-    WriteFuse(Low, 0);
-    if (AVRfuse_ >= 2) WriteFuse(High, 1);
-    if (AVRfuse_ >= 3) WriteFuse(Extended, 2);
+bool TAVRisp::WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
+    if (AVRfuse_ == 0) return true;
+    if (LinkOperations()) {
+        const uint32_t values[3] = {Low, High, Extended};
+        if (!LinkWriteFuses(values)) return false;
+    } else {
+        WriteFuse(Low, 0);
+        if (AVRfuse_ >= 2) WriteFuse(High, 1);
+        if (AVRfuse_ >= 3) WriteFuse(Extended, 2);
+    }
     ShowStatus("Fuse updated", skInformation);
+    return true;
 }

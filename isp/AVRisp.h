@@ -1,29 +1,24 @@
-// TAVRisp: the in-circuit programming engine. It drives a five-wire cable on
-// the first parallel port bit by bit, speaks the AVR serial programming
-// instructions, identifies the part from its signature, and moves Flash and
-// EEPROM images between its two buffers and the part. It knows no toolkit:
-// the status line, the progress bar, the events and the sleep are seams that
-// the window (or a test) fills in.
+// TAVRisp: the in-circuit programming engine. It speaks the AVR serial
+// programming instructions to a part through one link (by default the
+// five-wire cable on the first parallel port, driven bit by bit; or another
+// cable or a programmer behind the same seam), identifies the part from its
+// signature, and moves Flash and EEPROM images between its two buffers and
+// the part. It knows no toolkit: the status line, the progress bar, the
+// events and the sleep are seams that the window (or a test) fills in.
 #pragma once
 
 #include "AVRDeviceTable.h"
+#include "IspLink.h"
 #include "PortLibrary.h"
+#include "PortLink.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
-
-// Port and cable.
-inline constexpr uint32_t LptBase = 0x378;
-inline constexpr uint32_t DataRegOffset = 0;
-inline constexpr uint32_t StatusRegOffset = 1;
-inline constexpr uint8_t SckBit = 2;
-inline constexpr uint8_t ResetBit = 1;
-inline constexpr uint8_t MosiBit = 3;
-inline constexpr uint8_t MisoBit = 6;
-inline constexpr uint8_t UpperLinesMask = 0xF0;
+#include <vector>
 
 // Byte selectors of a Flash word.
 inline constexpr uint8_t HighByteSel = 1;
@@ -80,8 +75,9 @@ public:
     TMyNotify1 OnStopEvent;
     TMyNotify2 OnUpdateEvent;
 
-    // Every millisecond wait goes through here; by default the calling
-    // thread sleeps. Empty: no wait at all.
+    // Every millisecond wait goes through here; by default the link waits
+    // (the calling thread sleeps, or a simulated cable's model time moves).
+    // Empty: no wait at all.
     TSleepHook SleepHook;
 
     TProgressIndicator* Progress() const { return Progress_; }
@@ -102,33 +98,43 @@ public:
     const std::array<uint8_t, 3>& AVRsignature() const { return AVRsignature_; }
 
     // Engine state, readable for the window and for inspection.
-    uint32_t SpeedFactor() const { return SpeedFactor_; }
+    uint32_t SpeedFactor() const { return Port_ != nullptr ? Port_->SpeedFactor() : 1; }
     bool PortOpen() const { return PortOpen_; }
-    uint32_t PortBase() const { return PortBase_; }
+    uint32_t PortBase() const { return Port_ != nullptr ? Port_->PortBase() : LptBase; }
     uint8_t DeviceIndex() const { return DeviceIndex_; }
     // The catalogue row of the current device: its page, fuses, busy times.
     const TAVRdesc& CurrentDevice() const;
     uint8_t AbortRequest() const { return AbortRequest_; }
     uint32_t PageWordIndex() const { return PageWordIndex_; }
-    // The file of the port library in use, empty for entries supplied in process.
+    // The file of the port library in use, empty for entries supplied in
+    // process or a cable that is not a port.
     const std::string& PortLibraryPath() const;
     // Why the last OpenPort failed: which library, which device file, the
     // system's error; empty while the port is open.
     const std::string& PortError() const { return PortError_; }
 
-    // Fast programming, off unless asked for: the engine waits for the part
+    // The link to the part; the parallel-port link unless another was opened.
+    TIspLink& Link() { return *Link_; }
+    // The parallel-port view of the link, null for a cable that is not
+    // driven one port access at a time.
+    TPortLink* PortLink() { return Port_; }
+
+    // Fast programming, off unless asked for (and always on for a cable that
+    // is not driven one port access at a time): the engine waits for the part
     // instead of the fixed times, skips what an erased part already holds,
-    // keeps a copy of the data register instead of reading it back, and
-    // clocks bits with the shortest SCK phases the part answered to when it
-    // was identified in this mode.
-    bool FastMode() const { return FastMode_; }
-    void SetFastMode(bool Value) { FastMode_ = Value; }
-    // Status reads inside the SCK high and low phases of a fast bit, found
-    // at identification in fast mode, or before the first fast write for a
-    // part identified earlier; until then bits keep the SpeedFactor pace.
-    bool FastPhasesKnown() const { return FastPhasesKnown_; }
-    uint32_t FastHighReads() const { return FastHighReads_; }
-    uint32_t FastLowReads() const { return FastLowReads_; }
+    // hands the link whole batches of instructions (or whole blocks to a
+    // programmer), and clocks bits as fast as the part follows with a margin.
+    bool FastMode() const { return FastMode_ || FastModeForced(); }
+    void SetFastMode(bool Value);
+    // True when the link cannot run the normal mode.
+    bool FastModeForced() const { return Port_ == nullptr; }
+    // Status reads inside the SCK high and low phases of a fast bit on the
+    // parallel port, found at identification in fast mode, or before the
+    // first fast write for a part identified earlier; until then bits keep
+    // the SpeedFactor pace.
+    bool FastPhasesKnown() const { return Port_ != nullptr && Port_->FastPhasesKnown(); }
+    uint32_t FastHighReads() const { return Port_ != nullptr ? Port_->FastHighReads() : 0; }
+    uint32_t FastLowReads() const { return Port_ != nullptr ? Port_->FastLowReads() : 0; }
 
     // The images: Flash word i in the low 16 bits of entry i (upper bits 0),
     // EEPROM byte j in entry j.
@@ -138,6 +144,10 @@ public:
     // Session.
     bool OpenPort();                     // library named by QUILLON_PORTIO
     bool OpenPort(TPortEntries Entries); // entries supplied in process
+    // Any link: another cable or a programmer. Replaces the link in use when
+    // the port is not open yet; the status line says whether it opened, and
+    // PortError() why not.
+    bool OpenLink(std::unique_ptr<TIspLink> NewLink);
     bool Identify();
     void Release();
     void Abort();
@@ -151,7 +161,8 @@ public:
     bool WriteEEprom(int32_t Start, int32_t Count);
     bool ReadEEprom(int32_t Start, int32_t Count);
     bool VerifyEEprom(int32_t Count);
-    void WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low);
+    // False when the part did not take the fuse bytes; the status line says why.
+    bool WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low);
 
     // Status and progress protocol shared by every operation.
     void ShowStatus(const std::string& Text, uint8_t Kind);
@@ -161,17 +172,18 @@ public:
     void DoStop();
     bool DoUpdate();
 
-    // Port and lines.
+    // Port and lines of the parallel-port link (nothing, and reads of 0, on
+    // another cable).
     uint8_t ReadPort(uint32_t Address);
     void WritePort(uint32_t Address, uint8_t Value);
-    void SetSCK() { SetDataBits(1u << SckBit); }
-    void ClearSCK() { ClearDataBits(1u << SckBit); }
-    void SetRESET() { SetDataBits(1u << ResetBit); }
-    void ClearRESET() { ClearDataBits(1u << ResetBit); }
-    void SetMOSI() { SetDataBits(1u << MosiBit); }
-    void ClearMOSI() { ClearDataBits(1u << MosiBit); }
-    void SetUpperLines() { SetDataBits(UpperLinesMask); }
-    void ClearUpperLines() { ClearDataBits(UpperLinesMask); }
+    void SetSCK();
+    void ClearSCK();
+    void SetRESET();
+    void ClearRESET();
+    void SetMOSI();
+    void ClearMOSI();
+    void SetUpperLines();
+    void ClearUpperLines();
     bool GetMISO();
 
     // Serial link.
@@ -200,41 +212,55 @@ public:
     void WriteFuse(uint32_t Value, uint8_t Selector);
 
 private:
-    bool OpenWith(TPortEntries Entries, std::string Failure);
+    bool ShowOpened();
     void SelectDevice(uint8_t Row);
     bool RefusedWithoutDevice();
     void Sleep(uint32_t Milliseconds);
-    void SetDataBits(uint8_t Mask);
-    void ClearDataBits(uint8_t Mask);
     void ResetPulse();
     bool AnswersWithoutEcho();
     bool StopAborted(int32_t Position);
+    bool StopFailed(const std::string& Text);
     int32_t ProgressPosition() const; // 0 without a progress bar
-    bool FastOperations() const { return FastMode_ && DeviceIndex_ != DefaultDevice; }
+    // The memory operations go over the link's instructions (fast mode, or
+    // a cable without the normal mode) rather than the normal mode's bytes.
+    bool LinkOperations() const { return FastMode() && DeviceIndex_ != DefaultDevice; }
+    bool NeedsExtendedAddress() const;
+    uint64_t NowUs() { return Link_->NowUs(); }
+    void NoteUnpolledWrite(uint32_t BusyUs);
+    void SettleBeforeReading();
+    bool ErasedAtSpots();
 
-    // Fast link (FastLink.cpp).
-    uint8_t DataLines();
-    void WriteDataLines(uint8_t Value);
-    void StatusReads(uint32_t Count);
-    void FastSendByte(uint8_t Value);
-    uint8_t FastReceiveByte();
-    void FindFastPhases(uint8_t Signature1, uint8_t Signature2);
-    void EnsureFastPhases();
-    bool AnswersWithPhases(uint32_t High, uint32_t Low, uint8_t Signature1, uint8_t Signature2);
-
-    // Waiting for the part and the fast writes (ReadyWait.cpp).
-    bool WaitForPart(uint32_t BusyUs, const std::function<bool()>& StillBusy);
-    bool WaitForWrite(uint32_t BusyUs, const std::function<bool()>& DataStillBusy);
-    bool ReadyBusyPoll();
-    bool FastChipErase();
-    bool FastWriteFlash(uint32_t Start, int32_t Count);
-    bool FastWriteFlashByte(uint32_t Address, uint8_t Value, uint8_t Selector);
-    bool FastWritePage(uint32_t From, uint32_t To);
-    bool FastWriteEEprom(uint32_t Start, int32_t Count);
-    void FastWriteFuses(uint32_t Extended, uint32_t High, uint32_t Low);
+    // Instructions: on the parallel port in the normal mode as bytes of the
+    // normal mode; otherwise through the link, whole.
     void SendInstruction(uint8_t B1, uint8_t B2, uint8_t B3, uint8_t B4);
     uint8_t QueryInstruction(uint8_t B1, uint8_t B2, uint8_t B3);
     void WritePage(uint32_t Address, uint16_t Word);
+    void LoadExtendedAddress(uint32_t WordAddress);
+
+    // Over the link (LinkOperations.cpp).
+    bool Exchange(std::span<const TIspBytes> Out, std::span<TIspBytes> In);
+    bool Exchange(const TIspBytes& Out, TIspBytes& In) { return Exchange({&Out, 1}, {&In, 1}); }
+    bool EchoOk(const TIspBytes& Out, const TIspBytes& In) const;
+    void FindFastPace();
+    void EnsureFastPace();
+    bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TIspBytes* Read, uint8_t Expect);
+    void WaitUntil(uint64_t DeadlineUs);
+    bool LinkFailed() const { return !Link_->FailureText().empty(); }
+    bool StopWriteFailed();
+    bool LinkChipErase();
+    bool LinkWriteFlash(uint32_t Start, int32_t Count);
+    bool LinkWriteFlashBytes(uint32_t Start, int32_t Count);
+    bool LinkWriteEEprom(uint32_t Start, int32_t Count);
+    bool LinkReadFlash(uint32_t Start, int32_t Count, bool Verify);
+    bool LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify);
+    bool LinkWriteFuses(const uint32_t (&Values)[3]);
+    void AppendExtendedAddress(std::vector<TIspBytes>& Batch, uint32_t WordAddress);
+
+    // Through a programmer's blocks (BlockOperations.cpp).
+    bool BlockWriteFlash(uint32_t Start, int32_t Count);
+    bool BlockWriteEEprom(uint32_t Start, int32_t Count);
+    bool BlockReadFlash(uint32_t Start, int32_t Count, bool Verify);
+    bool BlockReadEEprom(uint32_t Start, int32_t Count, bool Verify);
 
     TProgressIndicator* Progress_ = nullptr;
     TStatusPanel* Status_ = nullptr;
@@ -248,25 +274,18 @@ private:
     uint8_t AVRfuse_ = 0;
     std::array<uint8_t, 3> AVRsignature_{};
 
-    uint32_t SpeedFactor_ = 1;
     bool PortOpen_ = false;
     std::string PortError_;
-    uint32_t PortBase_ = LptBase;
     uint8_t DeviceIndex_ = DefaultDevice;
     uint8_t AbortRequest_ = 0;
     uint32_t PageWordIndex_ = 0;
 
-    std::unique_ptr<TPortLibrary> Library_;
-    TPortEntries Port_;
-
+    std::unique_ptr<TIspLink> Link_;
+    TPortLink* Port_ = nullptr; // Link_ when it is a port link
     bool FastMode_ = false;
-    uint8_t DataCopy_ = 0; // what the data register was last written
-    bool DataCopyKnown_ = false;
-    bool FastPhasesKnown_ = false;
-    uint32_t FastHighReads_ = 0;
-    uint32_t FastLowReads_ = 0;
-    // Time the engine has spent on the part: every port access counted at
-    // the 1 us a parallel-port access takes, plus the sleeps. It is the
-    // clock of the busy deadlines, on a real port and on a simulated one.
-    uint64_t ElapsedUs_ = 0;
+    bool FastPaceKnown_ = false; // the link's fast pace was found for this part
+    int32_t LoadedExtAddress_ = -1; // the part's extended address byte, -1: not known
+    // Normal mode: the part may still be busy with a write the fixed waits
+    // did not cover until this time (link clock, microseconds).
+    uint64_t BusyUntilUs_ = 0;
 };

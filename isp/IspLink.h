@@ -115,12 +115,14 @@ public:
     virtual void Sleep(uint32_t Milliseconds) = 0;
 };
 
-// The margin kept below the fastest pace a part answered to: an SCK phase of
-// `Shortest` units (reads, divisor steps) becomes 1.5 times that, plus one
-// unit, so that a port a little faster than when it was measured still
-// leaves every phase long enough. The shortest a cable can make (0) stays.
-inline uint32_t PaceWithMargin(uint32_t Shortest) {
-    return Shortest == 0 ? 0 : Shortest + (Shortest + 1) / 2 + 1;
+// The margin kept below the fastest pace a part answered to: an SCK phase
+// whose shortest working length was `Shortest` units (reads, divisor steps)
+// becomes 1.5 times that, plus one unit, so that a cable a little faster
+// than when it was measured still leaves every phase long enough. A phase
+// already at the shortest the cable can make (`Minimum`) stays there: the
+// part follows the cable at its fastest.
+inline uint32_t PaceWithMargin(uint32_t Shortest, uint32_t Minimum = 0) {
+    return Shortest <= Minimum ? Minimum : Shortest + (Shortest + 1) / 2 + 1;
 }
 
 // How many signature reads confirm a pace before it is used.

@@ -14,6 +14,9 @@ using ShutdownFn = void (*)();
 using GetPortValFn = int (*)(uint16_t, uint32_t*, uint8_t);
 using SetPortValFn = int (*)(uint16_t, uint32_t, uint8_t);
 using GetWinIoErrorFn = const char* (*)();
+using ConfigureWinIoFn = int (*)(const char*);
+using GetPortTimeNsFn = uint64_t (*)();
+using PortSleepMsFn = void (*)(uint32_t);
 
 std::string LibraryFileFor(const std::string& setting) {
     if (setting == "lpt") return "libportio-lpt.so";
@@ -95,5 +98,8 @@ TPortEntries TPortLibrary::Resolve() const {
             const char* text = fn();
             return std::string(text != nullptr ? text : "");
         };
+    if (auto fn = Symbol<ConfigureWinIoFn>(Handle_, "ConfigureWinIo")) entries.ConfigureWinIo = fn;
+    if (auto fn = Symbol<GetPortTimeNsFn>(Handle_, "GetPortTimeNs")) entries.GetPortTimeNs = fn;
+    if (auto fn = Symbol<PortSleepMsFn>(Handle_, "PortSleepMs")) entries.PortSleepMs = fn;
     return entries;
 }

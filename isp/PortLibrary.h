@@ -19,6 +19,13 @@ struct TPortEntries {
     std::function<int(uint16_t Port, uint32_t Value, uint8_t Size)> SetPortVal;
     // Optional: why the last InitializeWinIo failed, in one line.
     std::function<std::string()> GetWinIoError;
+    // Optional: takes the cable's options before InitializeWinIo; non-zero
+    // when they are all valid, otherwise GetWinIoError names the one at fault.
+    std::function<int(const char* Options)> ConfigureWinIo;
+    // Optional: the port's own monotonic clock, nanoseconds (a simulated
+    // part's model time), and a wait on it.
+    std::function<uint64_t()> GetPortTimeNs;
+    std::function<void(uint32_t Milliseconds)> PortSleepMs;
 
     bool Complete() const { return InitializeWinIo && ShutdownWinIo && GetPortVal && SetPortVal; }
 };
@@ -66,8 +73,9 @@ public:
     const std::string& Error() const { return Error_; }
 
     // The entries resolved by name, in the order InitializeWinIo,
-    // ShutdownWinIo, GetPortVal, SetPortVal, GetWinIoError; a missing one
-    // stays empty.
+    // ShutdownWinIo, GetPortVal, SetPortVal, then the optional
+    // GetWinIoError, ConfigureWinIo, GetPortTimeNs, PortSleepMs; a missing
+    // one stays empty.
     TPortEntries Resolve() const;
 
 private:

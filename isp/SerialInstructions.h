@@ -17,6 +17,9 @@ inline constexpr uint8_t OpReadFlashHigh = 0x28;
 inline constexpr uint8_t OpWriteFlashLow = 0x40;  // also: load page, low byte
 inline constexpr uint8_t OpWriteFlashHigh = 0x48; // also: load page, high byte
 inline constexpr uint8_t OpWritePage = 0x4C;
+// Load extended address byte: 4D 00 ext 00, bit 16 and up of the word
+// address for Flash above 64 K words.
+inline constexpr uint8_t OpLoadExtendedAddress = 0x4D;
 inline constexpr uint8_t OpReadEEprom = 0xA0;
 inline constexpr uint8_t OpWriteEEprom = 0xC0;
 inline constexpr uint8_t OpReadFuseLow = 0x50;

@@ -74,4 +74,10 @@ const char* GetWinIoError(void) {
     return g_error.c_str();
 }
 
+// The programmer's deadlines run on the part's model time: the wall clock
+// plus the model time of every port access.
+uint64_t GetPortTimeNs(void) {
+    return g_target ? static_cast<uint64_t>(g_target->ModelTime().count()) : 0;
+}
+
 } // extern "C"

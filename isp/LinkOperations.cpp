@@ -1,0 +1,393 @@
+// The memory and fuse operations over the link's whole instructions: the
+// fast mode on the parallel port, and every cable that has no normal mode.
+// After every write the engine waits as long as the part is busy and no
+// longer: parts with the ready/busy instruction are asked with it, the
+// others are read back until the value written appears. A value the part
+// also answers while busy cannot be polled and costs twice the part's
+// longest busy time. Every poll's echo is checked, so a part out of step
+// never looks ready. A part still busy after twice its longest time has
+// failed, and the operation ends as an aborted one does. Instructions go to
+// the link in batches (a page of loads and its write, a block of reads),
+// and what an erased part already holds is not written again.
+#include "AVRisp.h"
+
+#include "SerialInstructions.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace serial;
+
+namespace {
+
+constexpr uint8_t ErasedByte = 0xFF;
+constexpr uint16_t ErasedWord = 0xFFFF;
+// Words read in one batch, and EEPROM bytes looked at before they are
+// written; a multiple of every page size, so that batches never cross the
+// 64 K-word boundary of the extended address.
+constexpr uint32_t ReadBatchWords = 128;
+constexpr uint32_t EEpromBatchBytes = 64;
+
+std::string Hex4(uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04X", value);
+    return buf;
+}
+
+TIspBytes ReadFlashInstruction(uint32_t Word, uint8_t Selector) {
+    return {Selector != LowByteSel ? OpReadFlashHigh : OpReadFlashLow, HighByte(Word), LowByte(Word),
+            0x00};
+}
+
+TIspBytes ReadEEpromInstruction(uint32_t Address) {
+    return {OpReadEEprom, HighByte(Address), LowByte(Address), 0x00};
+}
+
+} // namespace
+
+bool TAVRisp::Exchange(std::span<const TIspBytes> Out, std::span<TIspBytes> In) {
+    return Link_->Transfer(Out, In);
+}
+
+// During bytes 2 and 3 the part shifts out the bytes it took in one byte
+// earlier; a link that hands back only the answer cannot show them.
+bool TAVRisp::EchoOk(const TIspBytes& Out, const TIspBytes& In) const {
+    return !Link_->FullDuplex() || (In[1] == Out[0] && In[2] == Out[1]);
+}
+
+void TAVRisp::WaitUntil(uint64_t DeadlineUs) {
+    const uint64_t now = NowUs();
+    if (now < DeadlineUs) Sleep(static_cast<uint32_t>((DeadlineUs - now + 999) / 1000));
+}
+
+// A write failed: the cable said why, or the part stayed busy too long.
+bool TAVRisp::StopWriteFailed() {
+    if (LinkFailed()) return StopFailed(Link_->FailureText());
+    return StopAborted(ProgressPosition());
+}
+
+// Waits for a write that ended at `StartUs`. A part with the ready/busy
+// instruction is asked with it; another is read back with `Read` until it
+// answers `Expect`; without `Read` the value cannot be polled and twice the
+// longest time is waited. False when the part is still busy after twice
+// its longest time, or the link failed.
+bool TAVRisp::WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TIspBytes* Read, uint8_t Expect) {
+    const uint64_t deadline = StartUs + 2 * uint64_t{BusyUs};
+    static constexpr TIspBytes ReadyPoll{OpPoll1, OpPoll2, 0x00, 0x00};
+    const bool readyBusy = CurrentDevice().Poll == TPollMethod::ReadyBusy;
+    if (!readyBusy && Read == nullptr) {
+        WaitUntil(deadline);
+        return true;
+    }
+    const TIspBytes& poll = readyBusy ? ReadyPoll : *Read;
+    for (;;) {
+        TIspBytes in{};
+        if (!Exchange(poll, in)) return false;
+        const bool done = readyBusy ? (in[3] & 0x01) == 0 : in[3] == Expect;
+        if (EchoOk(poll, in) && done) return true;
+        if (NowUs() >= deadline) return false;
+    }
+}
+
+// ----------------------------------------------------------------- pace ----
+
+// The fastest bit clock the part follows, with a margin, confirmed by many
+// more reads; a part that does not confirm it keeps the pace it answered to
+// at identification. Programming mode is entered afresh before each probe,
+// and once more at the end unless the last probe left it in step.
+void TAVRisp::FindFastPace() {
+    const std::array<uint8_t, 3> signature = AVRsignature_;
+    bool inStep = false;
+    auto readsRight = [&](int rounds) {
+        ResetPulse();
+        ProgrammingEnable();
+        std::vector<TIspBytes> out, in;
+        for (int r = 0; r < rounds; ++r)
+            for (uint8_t k = 0; k < 3; ++k)
+                out.push_back({OpReadSignature, 0x00, k, 0x00});
+        in.resize(out.size());
+        inStep = Exchange(out, in);
+        for (std::size_t i = 0; i < in.size() && inStep; ++i)
+            inStep = in[i][3] == signature[i % 3];
+        return inStep;
+    };
+    Link_->SpeedUp([&] { return readsRight(1); }, [&] { return readsRight(PaceConfirmReads / 3); });
+    FastPaceKnown_ = true;
+    if (!inStep && !LinkFailed()) {
+        ResetPulse();
+        ProgrammingEnable();
+    }
+}
+
+// For a part identified before fast mode was switched on: its pace is found
+// before the first fast operation, where starting programming mode again
+// loses nothing.
+void TAVRisp::EnsureFastPace() {
+    if (FastPaceKnown_ || DeviceIndex_ == DefaultDevice) return;
+    FindFastPace();
+}
+
+// ---------------------------------------------------------------- erase ----
+
+// True when programming mode is on after the erase and the Flash reads
+// erased where it is looked at.
+bool TAVRisp::LinkChipErase() {
+    EnsureFastPace();
+    const TAVRdesc& d = CurrentDevice();
+    TIspBytes in{};
+    if (!Exchange(TIspBytes{OpChipErase1, OpChipErase2, 0x00, 0x00}, in)) return false;
+    const uint64_t start = NowUs();
+    bool done = false;
+    if (d.EraseEndsAtReset) {
+        // Releasing RESET ends the erase, finished or not, and nothing can
+        // be asked before: a slow part gets twice its longest time.
+        WaitUntil(start + 2 * uint64_t{d.EraseBusyUs});
+        ResetPulse();
+        done = ProgrammingEnable() || AnswersWithoutEcho();
+    } else if (d.Poll == TPollMethod::ReadyBusy) {
+        done = WaitForWrite(start, d.EraseBusyUs, nullptr, 0);
+    } else {
+        // An erase cannot be data polled: the longest time first, then the
+        // part must answer with its maker's code before twice that time.
+        static constexpr TIspBytes signature{OpReadSignature, 0x00, 0x00, 0x00};
+        WaitUntil(start + d.EraseBusyUs);
+        done = WaitForWrite(start, d.EraseBusyUs, &signature, AtmelManufacturerCode);
+    }
+    return done && !LinkFailed() && ErasedAtSpots() && !LinkFailed();
+}
+
+// ---------------------------------------------------------------- Flash ----
+
+void TAVRisp::AppendExtendedAddress(std::vector<TIspBytes>& Batch, uint32_t WordAddress) {
+    if (!NeedsExtendedAddress()) return;
+    const auto ext = static_cast<int32_t>((WordAddress >> 16) & 0xFF);
+    if (ext == LoadedExtAddress_) return;
+    Batch.push_back({OpLoadExtendedAddress, 0x00, static_cast<uint8_t>(ext), 0x00});
+    LoadedExtAddress_ = ext;
+}
+
+// The loop of WriteFlash, its progress started. Each page is one batch: the
+// loads of its words in the range, then its write; a page with nothing but
+// erased words in the range is neither loaded nor written. The words of a
+// page are stepped before it is sent, so an abort leaves the page it came
+// in unwritten.
+bool TAVRisp::LinkWriteFlash(uint32_t Start, int32_t Count) {
+    EnsureFastPace();
+    const TAVRdesc& d = CurrentDevice();
+    if (!d.Paged()) return LinkWriteFlashBytes(Start, Count);
+    const uint32_t end = Start + static_cast<uint32_t>(Count);
+    const uint32_t pageWords = d.PageWords;
+    std::vector<TIspBytes> batch, answers;
+    for (uint32_t from = Start; from < end;) {
+        const uint32_t page = from - from % pageWords;
+        const uint32_t to = std::min(end, page + pageWords);
+        for (uint32_t a = from; a < to; ++a)
+            if (!StepProgress()) return false;
+        PageWordIndex_ = to - page;
+        const bool blank = std::all_of(FlashBuffer.begin() + from, FlashBuffer.begin() + to,
+                                       [](uint32_t w) { return static_cast<uint16_t>(w) == ErasedWord; });
+        if (!blank) {
+            batch.clear();
+            // The poll reads back a byte the part does not answer while busy.
+            bool pollable = false;
+            TIspBytes read{};
+            uint8_t expect = 0;
+            for (uint32_t a = from; a < to; ++a) {
+                const auto word = static_cast<uint16_t>(FlashBuffer[a]);
+                const auto index = static_cast<uint8_t>(a - page);
+                for (const uint8_t sel : {LowByteSel, HighByteSel}) {
+                    const uint8_t value = sel == LowByteSel ? LowByte(word) : HighByte(word);
+                    batch.push_back(
+                        {sel == LowByteSel ? OpWriteFlashLow : OpWriteFlashHigh, 0x00, index, value});
+                    if (!pollable && value != d.FlashPollValue) {
+                        pollable = true;
+                        read = ReadFlashInstruction(a, sel);
+                        expect = value;
+                    }
+                }
+            }
+            AppendExtendedAddress(batch, page);
+            batch.push_back({OpWritePage, HighByte(page), LowByte(page), HighByte(FlashBuffer[to - 1])});
+            answers.resize(batch.size());
+            if (!Exchange(batch, answers)) return StopWriteFailed();
+            if (!WaitForWrite(NowUs(), d.FlashBusyUs, pollable ? &read : nullptr, expect))
+                return StopWriteFailed();
+        }
+        from = to;
+    }
+    DoStop();
+    ShowStatus("Done", skInformation);
+    return true;
+}
+
+// Byte-programmed parts: each byte is written and waited for on its own.
+// Programming only clears bits, so the erased value is not sent.
+bool TAVRisp::LinkWriteFlashBytes(uint32_t Start, int32_t Count) {
+    const TAVRdesc& d = CurrentDevice();
+    const uint32_t end = Start + static_cast<uint32_t>(Count);
+    for (uint32_t a = Start; a < end; ++a) {
+        if (!StepProgress()) return false;
+        const auto word = static_cast<uint16_t>(FlashBuffer[a]);
+        for (const uint8_t sel : {HighByteSel, LowByteSel}) {
+            const uint8_t value = sel == LowByteSel ? LowByte(word) : HighByte(word);
+            if (value == ErasedByte) continue;
+            TIspBytes in{};
+            if (!Exchange(TIspBytes{sel == LowByteSel ? OpWriteFlashLow : OpWriteFlashHigh,
+                                    HighByte(a), LowByte(a), value},
+                          in))
+                return StopWriteFailed();
+            const TIspBytes read = ReadFlashInstruction(a, sel);
+            if (!WaitForWrite(NowUs(), d.FlashBusyUs, value == d.FlashPollValue ? nullptr : &read,
+                              value))
+                return StopWriteFailed();
+        }
+    }
+    DoStop();
+    ShowStatus("Done", skInformation);
+    return true;
+}
+
+// Reads (or verifies against the buffer) words [Start, Start + Count) in
+// batches, the progress started. A verification runs from the highest
+// batch down and reports the highest word that differs.
+bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
+    EnsureFastPace();
+    const uint32_t end = Start + static_cast<uint32_t>(Count);
+    std::vector<TIspBytes> batch, answers;
+    uint32_t from = Start;
+    uint32_t to = end;
+    while (Verify ? to > Start : from < end) {
+        if (Verify) {
+            from = std::max(Start, (to - 1) - (to - 1) % ReadBatchWords);
+        } else {
+            to = std::min(end, from - from % ReadBatchWords + ReadBatchWords);
+        }
+        for (uint32_t a = from; a < to; ++a)
+            if (!StepProgress()) return false;
+        batch.clear();
+        AppendExtendedAddress(batch, from);
+        const std::size_t first = batch.size();
+        for (uint32_t a = from; a < to; ++a) {
+            batch.push_back(ReadFlashInstruction(a, HighByteSel));
+            batch.push_back(ReadFlashInstruction(a, LowByteSel));
+        }
+        answers.resize(batch.size());
+        if (!Exchange(batch, answers)) return StopFailed(Link_->FailureText());
+        for (uint32_t k = to - from; k-- > 0;) {
+            const uint32_t a = from + k;
+            const std::size_t i = first + 2 * k;
+            const uint32_t word = (uint32_t{answers[i][3]} << 8) | answers[i + 1][3];
+            if (!Verify) {
+                FlashBuffer[a] = word;
+            } else if (word != FlashBuffer[a]) {
+                ShowStatus("Flash error at word address 0x" + Hex4(a), skError);
+                DoStop();
+                return false;
+            }
+        }
+        if (Verify)
+            to = from;
+        else
+            from = to;
+    }
+    DoStop();
+    ShowStatus(Verify ? "Flash is OK" : "Done", skInformation);
+    return true;
+}
+
+// --------------------------------------------------------------- EEPROM ----
+
+// The loop of WriteEEprom, its progress started. The bytes are read in
+// batches first; a byte that already holds its value is left alone (after
+// a chip erase an erased byte does, unless the part keeps its EEPROM).
+bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
+    EnsureFastPace();
+    const TAVRdesc& d = CurrentDevice();
+    const uint32_t end = Start + static_cast<uint32_t>(Count);
+    std::vector<TIspBytes> batch, held;
+    for (uint32_t from = Start; from < end;) {
+        const uint32_t to = std::min(end, from + EEpromBatchBytes);
+        batch.clear();
+        for (uint32_t a = from; a < to; ++a)
+            batch.push_back(ReadEEpromInstruction(a));
+        held.resize(batch.size());
+        if (!Exchange(batch, held)) return StopWriteFailed();
+        for (uint32_t a = from; a < to; ++a) {
+            if (!StepProgress()) return false;
+            const uint8_t value = EEpromBuffer[a];
+            const std::size_t i = a - from;
+            if (EchoOk(batch[i], held[i]) && held[i][3] == value) continue;
+            TIspBytes in{};
+            if (!Exchange(TIspBytes{OpWriteEEprom, HighByte(a), LowByte(a), value}, in))
+                return StopWriteFailed();
+            const bool unpollable = value == d.EEpromPollErase || value == d.EEpromPollWrite;
+            if (!WaitForWrite(NowUs(), d.EEpromBusyUs, unpollable ? nullptr : &batch[i], value))
+                return StopWriteFailed();
+        }
+        from = to;
+    }
+    DoStop();
+    ShowStatus("Done", skInformation);
+    return true;
+}
+
+bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
+    EnsureFastPace();
+    const uint32_t end = Start + static_cast<uint32_t>(Count);
+    std::vector<TIspBytes> batch, answers;
+    uint32_t from = Start;
+    uint32_t to = end;
+    while (Verify ? to > Start : from < end) {
+        if (Verify)
+            from = std::max(Start, (to - 1) - (to - 1) % EEpromBatchBytes);
+        else
+            to = std::min(end, from - from % EEpromBatchBytes + EEpromBatchBytes);
+        for (uint32_t a = from; a < to; ++a)
+            if (!StepProgress()) return false;
+        batch.clear();
+        for (uint32_t a = from; a < to; ++a)
+            batch.push_back(ReadEEpromInstruction(a));
+        answers.resize(batch.size());
+        if (!Exchange(batch, answers)) return StopFailed(Link_->FailureText());
+        for (uint32_t k = to - from; k-- > 0;) {
+            const uint32_t a = from + k;
+            if (!Verify) {
+                EEpromBuffer[a] = answers[k][3];
+            } else if (answers[k][3] != EEpromBuffer[a]) {
+                ShowStatus("EEPROM error at byte address 0x" + Hex4(a), skError);
+                DoStop();
+                return false;
+            }
+        }
+        if (Verify)
+            to = from;
+        else
+            from = to;
+    }
+    DoStop();
+    ShowStatus(Verify ? "EEPROM is OK" : "Done", skInformation);
+    return true;
+}
+
+// ----------------------------------------------------------------- fuses ----
+
+// Each fuse byte is one instruction, then a wait for the part: a fuse write
+// cannot be data polled, so a part without the ready/busy instruction gets
+// twice its longest time.
+bool TAVRisp::LinkWriteFuses(const uint32_t (&Values)[3]) {
+    static const char* const names[] = {"low", "high", "extended"};
+    EnsureFastPace();
+    const TAVRdesc& d = CurrentDevice();
+    for (uint8_t k = 0; k < AVRfuse_ && k < OpWriteFuseSelect.size(); ++k) {
+        TIspBytes in{};
+        if (!Exchange(TIspBytes{OpWriteFuse, OpWriteFuseSelect[k], 0x00, LowByte(Values[k])}, in) ||
+            !WaitForWrite(NowUs(), d.FuseBusyUs, nullptr, 0)) {
+            ShowStatus(LinkFailed() ? Link_->FailureText()
+                                    : std::string("Fuse NOT updated: the part stayed busy writing the ") +
+                                          names[k] + " fuse byte",
+                       skError);
+            return false;
+        }
+    }
+    return true;
+}
