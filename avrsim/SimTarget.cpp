@@ -84,8 +84,13 @@ SimTarget::~SimTarget() {
 
 // ---- port entries ----------------------------------------------------------
 
-int SimTarget::SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
+void SimTarget::CountAccess() {
+    accessTime_ += nsPerAccess_;
     if (++accesses_ == goneAt_) GoAway();
+}
+
+int SimTarget::SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
+    CountAccess();
     if (port != kDataPort || size != 1) return 0;
     const auto v = static_cast<uint8_t>(value);
     const uint8_t changed = (v ^ data_) & (kResetLine | kSckLine);
@@ -110,7 +115,7 @@ int SimTarget::SetPortVal(uint16_t port, uint32_t value, uint8_t size) {
 }
 
 int SimTarget::GetPortVal(uint16_t port, uint32_t* value, uint8_t size) {
-    if (++accesses_ == goneAt_) GoAway();
+    CountAccess();
     if (value == nullptr || size != 1) return 0;
     if (port == kStatusPort) {
         *value = statusValue_;
@@ -132,12 +137,21 @@ bool SimTarget::PhaseLongEnough(Nanos phase, uint8_t clocks) const {
     return static_cast<uint64_t>(phase.count()) * clockHz_ > uint64_t{clocks} * 1000000000u;
 }
 
+// Long enough, and not one of the marginal edges the part loses.
+bool SimTarget::PhaseHolds(Nanos phase, uint8_t clocks) {
+    if (!PhaseLongEnough(phase, clocks)) return false;
+    if (marginalEvery_ == 0) return true;
+    const double need = marginalFactor_ * clocks * 1e9 / clockHz_;
+    if (static_cast<double>(phase.count()) >= need) return true;
+    return ++marginalEdges_ % marginalEvery_ != 0;
+}
+
 void SimTarget::OnSckRise(Nanos t) {
     const Nanos low = t - sckChangedAt_;
     sckChangedAt_ = t;
     riseSeen_ = false;
     if (!armed_ || silent_) return;
-    if (t - armedAt_ < kArmDelay || !PhaseLongEnough(low, minLowClocks_)) {
+    if (t - armedAt_ < kArmDelay || !PhaseHolds(low, minLowClocks_)) {
         ++lostPulses_;
         return;
     }
@@ -152,7 +166,7 @@ void SimTarget::OnSckFall(Nanos t) {
     riseSeen_ = false;
     // The bit was sampled at the rising edge; a high phase too short for the
     // part means it never saw that pulse at all.
-    if (!PhaseLongEnough(high, minHighClocks_)) {
+    if (!PhaseHolds(high, minHighClocks_)) {
         ++lostPulses_;
         return;
     }
@@ -184,6 +198,7 @@ void SimTarget::OnResetFall(Nanos t) {
 }
 
 void SimTarget::Arm(Nanos t) {
+    marginalEdges_ = 0;
     armed_ = true;
     enabled_ = false;
     armedAt_ = t;
@@ -557,6 +572,16 @@ void SimTarget::DisconnectAfterAccesses(uint64_t n) {
 
 void SimTarget::Disconnect() {
     GoAway();
+}
+
+void SimTarget::SetNsPerAccess(uint32_t ns) {
+    if (ns > 0) nsPerAccess_ = Nanos(ns);
+}
+
+void SimTarget::SetMarginalPhases(double factor, uint32_t every) {
+    marginalFactor_ = factor;
+    marginalEvery_ = every;
+    marginalEdges_ = 0;
 }
 
 void SimTarget::SetBusyScale(double factor) {

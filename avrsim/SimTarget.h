@@ -99,6 +99,14 @@ public:
     void DisconnectAfterAccesses(uint64_t n); // gone when n more port accesses have been made
     void Disconnect();                        // gone at once: MISO floats high, pins unseen
     void SetBusyScale(double factor);         // a slow part: busy periods times factor (>= 1)
+    // A part at the edge of its timing: an SCK phase long enough, but shorter
+    // than `factor` times the part's minimum, loses every `every`-th such
+    // edge since RESET last went low, as noise does to a part clocked near
+    // its limit: short runs of instructions pass, long ones do not. 0: off.
+    void SetMarginalPhases(double factor, uint32_t every);
+    // A port that gets faster or slower: from now on one access is worth
+    // this much model time (> 0).
+    void SetNsPerAccess(uint32_t ns);
 
     // ---- state folder -------------------------------------------------------
     // Writes the memories now when a state folder is configured; false on an
@@ -133,8 +141,10 @@ private:
     void EraseChip();
     void GoAway();
     void UpdateMiso();
-    Nanos NowAt() const { return clock_->Now() + nsPerAccess_ * static_cast<int64_t>(accesses_); }
+    Nanos NowAt() const { return clock_->Now() + accessTime_; }
+    void CountAccess();
     bool PhaseLongEnough(Nanos phase, uint8_t clocks) const;
+    bool PhaseHolds(Nanos phase, uint8_t clocks);
 
     const PartInfo* part_;
     uint32_t clockHz_;
@@ -156,6 +166,7 @@ private:
     // pins
     uint8_t data_ = 0;
     uint64_t accesses_ = 0;
+    Nanos accessTime_{0}; // model time of all port accesses so far
     uint64_t goneAt_ = UINT64_MAX;
     bool gone_ = false;
     uint8_t statusValue_ = 0x7F; // what the status register reads now
@@ -187,6 +198,9 @@ private:
     bool eraseAwaitsReset_ = false;
     Nanos eraseDoneAt_{0};
     double busyScale_ = 1.0;
+    double marginalFactor_ = 0;
+    uint32_t marginalEvery_ = 0;
+    uint64_t marginalEdges_ = 0;
     Nanos busyTotal_{0};
     Nanos startedAt_{0};
 

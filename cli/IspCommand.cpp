@@ -260,7 +260,8 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
                                                 : "LOW HIGH EXTENDED"));
         uint32_t values[3] = {0xFF, 0xFF, 0xFF};
         std::copy(command.fuses.begin(), command.fuses.end(), values);
-        engine.WriteFuses(values[2], values[1], values[0]);
+        if (!engine.WriteFuses(values[2], values[1], values[0]))
+            return Failed(err, "Fuse write failed");
         return ExitOk;
     }
 

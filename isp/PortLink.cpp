@@ -21,9 +21,6 @@ constexpr uint32_t ReleasePulseMs = 50;
 constexpr uint32_t SlowestSpeedFactor = 1001;
 constexpr uint32_t SpeedFactorStep = 10;
 
-// A fast bit's low phase reads MISO once, its high phase may read nothing.
-constexpr uint32_t FastLowReadsMin = 1;
-
 } // namespace
 
 TPortLink::TPortLink(std::string Setting, std::string Options)
@@ -227,21 +224,25 @@ uint8_t TPortLink::PacedExchangeByte(uint8_t Value) {
 }
 
 // A bit is two writes (SCK falling together with the next MOSI level, SCK
-// rising) with the status reads of each phase between them; the last read
-// of the low phase samples MISO, which the part shifted out on the falling
-// edge, so the low phase holds at least that one read. Ends with SCK and
-// MOSI low.
+// rising) with the status reads of each phase between them. MISO, which the
+// part shifted out on the falling edge and holds until the next one, is
+// sampled by the last read of the low phase, or by a first read of the high
+// phase when the low phase has none. Ends with SCK and MOSI low.
 uint8_t TPortLink::FastExchangeByte(uint8_t Value) {
     const uint32_t status = PortBase_ + StatusRegOffset;
-    const uint32_t lowReads = std::max(FastLowReads_, FastLowReadsMin) - 1;
     unsigned result = 0;
     for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
         const uint8_t low = static_cast<uint8_t>(DataLines() & ~SckLine);
         WriteDataLines((Value & mask) != 0 ? (low | MosiLine) : (low & ~MosiLine));
-        StatusReads(lowReads);
+        uint32_t highReads = FastHighReads_;
+        if (FastLowReads_ > 0) StatusReads(FastLowReads_ - 1);
+        if (FastLowReads_ == 0) WriteDataLines(DataLines() | SckLine);
         if ((ReadPort(status) & MisoLine) != 0) result |= mask;
-        WriteDataLines(DataLines() | SckLine);
-        StatusReads(FastHighReads_);
+        if (FastLowReads_ > 0)
+            WriteDataLines(DataLines() | SckLine);
+        else if (highReads > 0)
+            --highReads;
+        StatusReads(highReads);
     }
     WriteDataLines(static_cast<uint8_t>(DataLines() & ~(SckLine | MosiLine)));
     return static_cast<uint8_t>(result);
@@ -331,19 +332,19 @@ void TPortLink::SpeedUp(const std::function<bool()>& Answers, const std::functio
         return good;
     };
     const uint32_t both = shortest(longest, [&](uint32_t n) { return TryPhases(n, n, Answers); });
-    const uint32_t low = std::max(
-        FastLowReadsMin, shortest(both, [&](uint32_t n) { return TryPhases(both, n, Answers); }));
+    const uint32_t low = shortest(both, [&](uint32_t n) { return TryPhases(both, n, Answers); });
     const uint32_t high = shortest(both, [&](uint32_t n) { return TryPhases(n, low, Answers); });
     FastHighReads_ = PaceWithMargin(high);
-    FastLowReads_ = PaceWithMargin(low, FastLowReadsMin);
+    FastLowReads_ = PaceWithMargin(low);
     FastPhasesKnown_ = true;
     if (!Confirms()) FastPhasesKnown_ = false;
 }
 
 std::string TPortLink::PaceText() const {
     if (Shadowed_ && FastPhasesKnown_)
-        return "SCK high " + std::to_string(FastHighReads_ + 1) + ", low " +
-               std::to_string(std::max(FastLowReads_, FastLowReadsMin) + 1) + " port accesses";
+        return "SCK high " +
+               std::to_string(1 + (FastLowReads_ > 0 ? FastHighReads_ : std::max(FastHighReads_, 1u))) +
+               ", low " + std::to_string(FastLowReads_ + 1) + " port accesses";
     return "bit clock x" + std::to_string(SpeedFactor_);
 }
 

@@ -16,17 +16,20 @@
 
 namespace harness {
 
-inline avrsim::SimConfig PartConfig(const std::string& device, uint32_t clockHz = 1000000) {
+inline avrsim::SimConfig PartConfig(const std::string& device, uint32_t clockHz = 1000000,
+                                    uint32_t nsPerAccess = 1000) {
     avrsim::SimConfig cfg;
     cfg.device = device;
     cfg.clockHz = clockHz;
+    cfg.nsPerAccess = nsPerAccess;
     return cfg;
 }
 
 struct SimBench {
     // logWire false: the port goes straight to the part, for long transfers.
-    explicit SimBench(const std::string& device, uint32_t clockHz = 1000000, bool logWire = true)
-        : sim(std::make_unique<avrsim::SimTarget>(PartConfig(device, clockHz), &clock)),
+    explicit SimBench(const std::string& device, uint32_t clockHz = 1000000, bool logWire = true,
+                      uint32_t nsPerAccess = 1000)
+        : sim(std::make_unique<avrsim::SimTarget>(PartConfig(device, clockHz, nsPerAccess), &clock)),
           engine(std::make_unique<TAVRisp>()) {
         engine->SetStatus(&status);
         engine->SetProgress(&progress);
