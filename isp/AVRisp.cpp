@@ -1,5 +1,6 @@
 #include "AVRisp.h"
 
+#include "EngineText.h"
 #include "SerialInstructions.h"
 
 #include <algorithm>
@@ -36,12 +37,6 @@ constexpr uint32_t FuseByteWaitMs = 50;
 
 // Flash of more than 64 K words needs the extended address byte.
 constexpr int32_t LargestPlainFlashBytes = 131072;
-
-std::string Hex4(uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04X", value);
-    return buf;
-}
 
 // Number of steps of an operation on [start, start + count) of a buffer of
 // `capacity` entries: never past its end, never negative.
@@ -218,10 +213,11 @@ void TAVRisp::StartProgress(int32_t Count) {
     if (Count > 0) DoStart();
 }
 
+// A link that failed (a cable pulled) ends the operation at its next step.
 bool TAVRisp::StepProgress() {
     const bool update = DoUpdate();
     if (Progress_ != nullptr) Progress_->SetPosition(Progress_->Position() + 1);
-    if (update && AbortRequest_ != 1) return true;
+    if (update && AbortRequest_ != 1) return !LinkFailed() || StopFailed(Link_->FailureText());
     return StopAborted(ProgressPosition());
 }
 
@@ -242,6 +238,23 @@ bool TAVRisp::StopFailed(const std::string& Text) {
     DoStop();
     ShowStatus(Text, skError);
     return false;
+}
+
+// A verification found a difference, unless the cable failed under it.
+bool TAVRisp::StopMismatch(const std::string& Text) {
+    if (LinkFailed()) return StopFailed(Link_->FailureText());
+    ShowStatus(Text, skError);
+    DoStop();
+    return false;
+}
+
+// The end of an operation that ran through: its final status, unless the
+// link failed on the way (a cable pulled), which is then its outcome.
+bool TAVRisp::Finish(const std::string& Text) {
+    if (LinkFailed()) return StopFailed(Link_->FailureText());
+    DoStop();
+    ShowStatus(Text, skInformation);
+    return true;
 }
 
 void TAVRisp::Abort() {
@@ -595,9 +608,7 @@ bool TAVRisp::WriteFlash(int32_t Start, int32_t Size) {
     // A write that ends inside a page still sends that page.
     if (paged && n > 0 && a % pageWords != 0)
         WritePage(a - 1, static_cast<uint16_t>(FlashBuffer[a - 1]));
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
@@ -614,9 +625,7 @@ bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
         if (!StepProgress()) return false;
         FlashBuffer[a] = ReadFlashWord(a);
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 // Runs from the highest word down, so the mismatch reported is the highest.
@@ -633,14 +642,10 @@ bool TAVRisp::VerifyFlash(int32_t Size) {
         if (!StepProgress()) return false;
         const auto index = static_cast<uint32_t>(i);
         if (ReadFlashWord(index) != FlashBuffer[index]) {
-            ShowStatus("Flash error at word address 0x" + Hex4(index), skError);
-            DoStop();
-            return false;
+            return StopMismatch("Flash error at word address 0x" + Hex4(index));
         }
     }
-    DoStop();
-    ShowStatus("Flash is OK", skInformation);
-    return true;
+    return Finish("Flash is OK");
 }
 
 bool TAVRisp::WriteEEprom(int32_t Start, int32_t Count) {
@@ -656,9 +661,7 @@ bool TAVRisp::WriteEEprom(int32_t Start, int32_t Count) {
         if (!StepProgress()) return false;
         WriteEEpromByte(a, EEpromBuffer[a]);
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
@@ -675,9 +678,7 @@ bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
         if (!StepProgress()) return false;
         EEpromBuffer[a] = ReadEEpromByte(a);
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 bool TAVRisp::VerifyEEprom(int32_t Count) {
@@ -693,14 +694,10 @@ bool TAVRisp::VerifyEEprom(int32_t Count) {
         if (!StepProgress()) return false;
         const auto index = static_cast<uint32_t>(j);
         if (ReadEEpromByte(index) != EEpromBuffer[index]) {
-            ShowStatus("EEPROM error at byte address 0x" + Hex4(index), skError);
-            DoStop();
-            return false;
+            return StopMismatch("EEPROM error at byte address 0x" + Hex4(index));
         }
     }
-    DoStop();
-    ShowStatus("EEPROM is OK", skInformation);
-    return true;
+    return Finish("EEPROM is OK");
 }
 
 bool TAVRisp::WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {

@@ -220,6 +220,8 @@ private:
     bool AnswersWithoutEcho();
     bool StopAborted(int32_t Position);
     bool StopFailed(const std::string& Text);
+    bool StopMismatch(const std::string& Text);
+    bool Finish(const std::string& Text);
     int32_t ProgressPosition() const; // 0 without a progress bar
     // The memory operations go over the link's instructions (fast mode, or
     // a cable without the normal mode) rather than the normal mode's bytes.

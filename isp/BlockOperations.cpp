@@ -5,20 +5,10 @@
 // or byte of a block is stepped (and an abort honoured) before the block
 // goes out, so an abort leaves the block it came in unwritten.
 #include "AVRisp.h"
+#include "EngineText.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
-
-namespace {
-
-std::string Hex4(uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04X", value);
-    return buf;
-}
-
-} // namespace
 
 // Runs of Flash pages that hold something, each no longer than a block;
 // words of a page outside [Start, Start + Count) go out erased, which
@@ -61,9 +51,7 @@ bool TAVRisp::BlockWriteFlash(uint32_t Start, int32_t Count) {
         from = to;
     }
     if (!flush()) return StopFailed(Link_->FailureText());
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 // Blocks of EEPROM. A block that would only erase is read first and left
@@ -89,9 +77,7 @@ bool TAVRisp::BlockWriteEEprom(uint32_t Start, int32_t Count) {
         if (!programmer.WriteEEpromBlock(from, data)) return StopFailed(Link_->FailureText());
         from = to;
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 // Reads (or verifies) Flash words in blocks; a verification runs from the
@@ -118,9 +104,7 @@ bool TAVRisp::BlockReadFlash(uint32_t Start, int32_t Count, bool Verify) {
             if (!Verify) {
                 FlashBuffer[a] = word;
             } else if (word != FlashBuffer[a]) {
-                ShowStatus("Flash error at word address 0x" + Hex4(a), skError);
-                DoStop();
-                return false;
+                return StopMismatch("Flash error at word address 0x" + Hex4(a));
             }
         }
         if (Verify)
@@ -128,9 +112,7 @@ bool TAVRisp::BlockReadFlash(uint32_t Start, int32_t Count, bool Verify) {
         else
             from = to;
     }
-    DoStop();
-    ShowStatus(Verify ? "Flash is OK" : "Done", skInformation);
-    return true;
+    return Finish(Verify ? "Flash is OK" : "Done");
 }
 
 bool TAVRisp::BlockReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
@@ -154,9 +136,7 @@ bool TAVRisp::BlockReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
             if (!Verify) {
                 EEpromBuffer[a] = bytes[k];
             } else if (bytes[k] != EEpromBuffer[a]) {
-                ShowStatus("EEPROM error at byte address 0x" + Hex4(a), skError);
-                DoStop();
-                return false;
+                return StopMismatch("EEPROM error at byte address 0x" + Hex4(a));
             }
         }
         if (Verify)
@@ -164,7 +144,5 @@ bool TAVRisp::BlockReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
         else
             from = to;
     }
-    DoStop();
-    ShowStatus(Verify ? "EEPROM is OK" : "Done", skInformation);
-    return true;
+    return Finish(Verify ? "EEPROM is OK" : "Done");
 }

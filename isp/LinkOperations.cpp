@@ -10,11 +10,11 @@
 // the link in batches (a page of loads and its write, a block of reads),
 // and what an erased part already holds is not written again.
 #include "AVRisp.h"
+#include "EngineText.h"
 
 #include "SerialInstructions.h"
 
 #include <algorithm>
-#include <cstdio>
 
 using namespace serial;
 
@@ -27,12 +27,6 @@ constexpr uint16_t ErasedWord = 0xFFFF;
 // 64 K-word boundary of the extended address.
 constexpr uint32_t ReadBatchWords = 128;
 constexpr uint32_t EEpromBatchBytes = 64;
-
-std::string Hex4(uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04X", value);
-    return buf;
-}
 
 TIspBytes ReadFlashInstruction(uint32_t Word, uint8_t Selector) {
     return {Selector != LowByteSel ? OpReadFlashHigh : OpReadFlashLow, HighByte(Word), LowByte(Word),
@@ -215,9 +209,7 @@ bool TAVRisp::LinkWriteFlash(uint32_t Start, int32_t Count) {
         }
         from = to;
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 // Byte-programmed parts: each byte is written and waited for on its own.
@@ -242,9 +234,7 @@ bool TAVRisp::LinkWriteFlashBytes(uint32_t Start, int32_t Count) {
                 return StopWriteFailed();
         }
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 // Reads (or verifies against the buffer) words [Start, Start + Count) in
@@ -280,9 +270,7 @@ bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
             if (!Verify) {
                 FlashBuffer[a] = word;
             } else if (word != FlashBuffer[a]) {
-                ShowStatus("Flash error at word address 0x" + Hex4(a), skError);
-                DoStop();
-                return false;
+                return StopMismatch("Flash error at word address 0x" + Hex4(a));
             }
         }
         if (Verify)
@@ -290,9 +278,7 @@ bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
         else
             from = to;
     }
-    DoStop();
-    ShowStatus(Verify ? "Flash is OK" : "Done", skInformation);
-    return true;
+    return Finish(Verify ? "Flash is OK" : "Done");
 }
 
 // --------------------------------------------------------------- EEPROM ----
@@ -326,9 +312,7 @@ bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
         }
         from = to;
     }
-    DoStop();
-    ShowStatus("Done", skInformation);
-    return true;
+    return Finish("Done");
 }
 
 bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
@@ -354,9 +338,7 @@ bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
             if (!Verify) {
                 EEpromBuffer[a] = answers[k][3];
             } else if (answers[k][3] != EEpromBuffer[a]) {
-                ShowStatus("EEPROM error at byte address 0x" + Hex4(a), skError);
-                DoStop();
-                return false;
+                return StopMismatch("EEPROM error at byte address 0x" + Hex4(a));
             }
         }
         if (Verify)
@@ -364,9 +346,7 @@ bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
         else
             from = to;
     }
-    DoStop();
-    ShowStatus(Verify ? "EEPROM is OK" : "Done", skInformation);
-    return true;
+    return Finish(Verify ? "EEPROM is OK" : "Done");
 }
 
 // ----------------------------------------------------------------- fuses ----

@@ -101,11 +101,21 @@ void TPortLink::Close() {
 
 // ---------------------------------------------------------------- port ----
 
+// A failed read yields 0. When it is a read of the cable's own registers,
+// the cable has stopped answering (unplugged, the device gone): that is kept
+// as the link's failure, so that nothing read after it passes for data.
 uint8_t TPortLink::ReadPort(uint32_t Address) {
     if (!PortOpen_) return 0;
     uint32_t value = 0;
-    if (Port_.GetPortVal(static_cast<uint16_t>(Address), &value, 1) == 0) return 0;
-    return static_cast<uint8_t>(value & 0xFF);
+    if (Port_.GetPortVal(static_cast<uint16_t>(Address), &value, 1) != 0)
+        return static_cast<uint8_t>(value & 0xFF);
+    const bool cableRegister =
+        Address == PortBase_ + DataRegOffset || Address == PortBase_ + StatusRegOffset;
+    if (cableRegister && Error_.empty()) {
+        const std::string why = Port_.GetWinIoError ? Port_.GetWinIoError() : std::string();
+        Error_ = "the cable stopped answering" + (why.empty() ? std::string() : ": " + why);
+    }
+    return 0;
 }
 
 void TPortLink::WritePort(uint32_t Address, uint8_t Value) {
