@@ -142,23 +142,26 @@ bool TGpioLines::Open(const TGpiod& api, const std::string& chipPath,
     return true;
 }
 
-// Which of `lines` is in use, and by whom, in one line.
+// Which of `lines` is in use, and by whom, in one line. A line the SPI
+// controller holds is named first: disabling SPI frees all of its pins.
 std::string TGpioLines::BusyText(const std::string& chipPath, const std::vector<TGpioLine>& lines) {
-    for (const TGpioLine& l : lines) {
-        gpiod_line* line = api_->ChipGetLine(chip_, l.Offset);
-        if (line == nullptr || !Used(*api_, line)) continue;
-        const char* holder = api_->Consumer(line);
-        const std::string who = holder != nullptr && *holder != '\0'
-                                    ? "\"" + std::string(holder) + "\""
-                                    : std::string("another program");
-        std::string text = "line " + std::to_string(l.Offset) + " (" + l.Role + ") of " + chipPath +
-                           " is in use by " + who;
-        if (holder != nullptr && std::string(holder).rfind("spi", 0) == 0)
-            return text + ": disable the SPI interface (raspi-config, Interface Options, SPI) or "
-                          "choose other lines with " + l.Option + "=";
-        return text + ": stop the program that holds it or choose another line with " + l.Option +
-               "=";
-    }
+    for (const bool spiPass : {true, false})
+        for (const TGpioLine& l : lines) {
+            gpiod_line* line = api_->ChipGetLine(chip_, l.Offset);
+            if (line == nullptr || !Used(*api_, line)) continue;
+            const char* holder = api_->Consumer(line);
+            const std::string name = holder != nullptr ? holder : "";
+            const bool spi = name.rfind("spi", 0) == 0;
+            if (spi != spiPass) continue;
+            const std::string text = "line " + std::to_string(l.Offset) + " (" + l.Role + ") of " +
+                                     chipPath + " is in use by " +
+                                     (name.empty() ? std::string("another program") : "\"" + name + "\"");
+            if (spi)
+                return text + ": disable the SPI interface (raspi-config, Interface Options, SPI) or "
+                              "choose other lines with " + l.Option + "=";
+            return text + ": stop the program that holds it or choose another line with " + l.Option +
+                   "=";
+        }
     return "the GPIO lines of " + chipPath + " are in use by another program";
 }
 
