@@ -62,13 +62,14 @@ uint64_t OverPortLibrary(const std::string& cable, const std::vector<uint8_t>& i
     return ModelNs() - from;
 }
 
-uint64_t OverSpidev(const std::vector<uint8_t>& image) {
+uint64_t OverSpidev(const std::vector<uint8_t>& image, std::string& pace) {
     std::string error;
     auto link = cable::MakeSpidevLink({}, true, error);
     if (!link || !link->Open()) throw std::runtime_error("spidev: " + (link ? link->FailureText() : error));
     harness::LinkDriver d(*link);
     if (d.Identify() == nullptr) throw std::runtime_error("spidev: no ATmega328P");
     link->SpeedUp([&] { return d.Answers(); }, [&] { return d.Confirms(); });
+    pace = ", " + link->PaceText();
     const uint64_t from = ModelNs();
     std::vector<uint8_t> back;
     if (!d.Erase() || !d.WriteFlash(image) || !d.ReadFlash(image.size(), back) || back != image)
@@ -87,13 +88,14 @@ void WriteVerify328P(benchmark::State& state) {
     unsetenv("QUILLON_SIM_STATE");
     const std::vector<uint8_t> image = RandomImage(32768);
     double work = 0, session = 0;
+    std::string pace;
     for (auto _ : state) {
         const uint64_t opened = ModelNs();
-        const uint64_t ns = cable == "spidev" ? OverSpidev(image) : OverPortLibrary(cable, image);
+        const uint64_t ns = cable == "spidev" ? OverSpidev(image, pace) : OverPortLibrary(cable, image);
         work = ns * 1e-9;
         session = (ModelNs() - opened) * 1e-9;
     }
-    state.SetLabel(cable + " at " + clock + " Hz");
+    state.SetLabel(cable + " at " + clock + " Hz" + pace);
     state.counters["write_verify_s"] = work;
     state.counters["session_s"] = session;
 }
