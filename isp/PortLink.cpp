@@ -267,7 +267,7 @@ bool TPortLink::Transfer(std::span<const TIspBytes> Out, std::span<TIspBytes> In
             const uint8_t answer = fast ? FastExchangeByte(Out[i][k]) : PacedExchangeByte(Out[i][k]);
             if (i < In.size()) In[i][k] = answer;
         }
-    return true;
+    return Error_.empty();
 }
 
 void TPortLink::Wait(uint32_t Milliseconds) {

@@ -97,16 +97,15 @@ struct Bench {
     }
     ~Bench() { fs::remove_all(state); }
 
-    // The engine on the cable's port library, in fast mode, its waits on
-    // the library's clock.
-    std::unique_ptr<TAVRisp> Engine(const Cable& c) {
-        auto configure = Entry<int (*)(const char*)>(library, "ConfigureWinIo");
-        auto sleep = Entry<void (*)(uint32_t)>(library, "PortSleepMs");
-        if (configure == nullptr || sleep == nullptr || configure(c.options.c_str()) == 0) return nullptr;
+    // The engine in fast mode, and its link: the cable's port library with
+    // the cable's options, its waits and deadlines on the library's clock.
+    std::unique_ptr<TAVRisp> Engine() {
         auto engine = std::make_unique<TAVRisp>();
-        engine->SleepHook = sleep;
         engine->SetFastMode(true);
         return engine;
+    }
+    bool Open(TAVRisp& engine, const Cable& c) {
+        return engine.OpenLink(std::make_unique<TPortLink>(Bin(library), c.options));
     }
     std::string LibraryError() {
         auto error = Entry<const char* (*)()>(library, "GetWinIoError");
@@ -187,9 +186,8 @@ TEST_P(TransferOverCable, WritesVerifiesAndSetsFusesThenLetsTheLinesGo) {
         link->Close();
         eeprom.assign(static_cast<std::size_t>(part->EEpromSize), 0xFF);
     } else {
-        auto engine = b.Engine(c);
-        ASSERT_TRUE(engine) << "options refused: " << b.LibraryError();
-        ASSERT_TRUE(engine->OpenPort()) << engine->PortError();
+        auto engine = b.Engine();
+        ASSERT_TRUE(b.Open(*engine, c)) << engine->PortError();
         ASSERT_TRUE(engine->Identify());
         EXPECT_EQ(engine->AVRversion(), device);
         ASSERT_TRUE(engine->FastPhasesKnown());
@@ -256,13 +254,12 @@ TEST_P(CableFault, NamesTheCauseReportsNoSuccessAndHoldsNothing) {
             EXPECT_FALSE(d.WriteFlash(flash) && d.ReadFlash(flash.size(), back) && back == flash);
         }
     } else {
-        auto engine = b.Engine(c);
-        ASSERT_TRUE(engine);
+        auto engine = b.Engine();
         if (!pulled) {
-            EXPECT_FALSE(engine->OpenPort());
+            EXPECT_FALSE(b.Open(*engine, c));
             EXPECT_NE(engine->PortError().find(f.says), std::string::npos) << engine->PortError();
         } else {
-            ASSERT_TRUE(engine->OpenPort()) << engine->PortError();
+            ASSERT_TRUE(b.Open(*engine, c)) << engine->PortError();
             ASSERT_TRUE(engine->Identify());
             ASSERT_TRUE(engine->EraseDevice());
             for (std::size_t w = 0; w < flash.size() / 2; ++w)
