@@ -21,6 +21,8 @@ constexpr uint32_t ArmWaitMs = 25;
 constexpr unsigned char LatencyTimerMs = 1;
 // One USB write should end well within libusb's time-out (5 s by default).
 constexpr double ExchangeSeconds = 2.0;
+// The wait after MPSSE mode is set, before the first command.
+constexpr uint32_t MpsseSettleMs = 50;
 
 constexpr std::array<TFtdiChip, 3> AllChips{TFtdiChip::FT232R, TFtdiChip::FT232H,
                                             TFtdiChip::FT2232H};
@@ -178,6 +180,7 @@ bool TFtdiLink::OpenBoard() {
                         " is busy: another program or the kernel's serial driver ftdi_sio holds it "
                         "(libftdi: " +
                         why + "); " + BusyRemedy);
+        if (Simulate_) return Fail("cannot open the simulated " + board + ": " + why);
         return Fail("cannot open the " + board + " (libftdi error " + std::to_string(result) + ": " +
                     why + "): unplug it and plug it in again");
     }
@@ -204,6 +207,9 @@ bool TFtdiLink::SetUpChip() {
         f.SetBitmode(Context_, Encoder_->BitModeMask(), Encoder_->BitMode()) < 0)
         return failed(std::string("did not enter ") + Encoder_->ModeName() + " mode");
     if (f.Flush(Context_) < 0) return failed("did not empty its buffers");
+    // The serial engine wants a moment after it is switched on before it
+    // takes commands.
+    if (FtdiChipUsesMpsse(Chip_)) Sleep(MpsseSettleMs);
     if (!SetPace(Encoder_->UnitsForSck(Settings_.StartSckHz))) return false;
 
     BeginExchange();
