@@ -40,6 +40,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // libusb's device, opaque to libftdi's callers: here a simulated board on the bus.
@@ -139,11 +140,16 @@ std::optional<standin::FtdiWiring> WiringFromEnvironment(std::string& error) {
         const std::size_t eq = item.find('=');
         const std::string line = Lower(item.substr(0, eq));
         const std::string pin = eq == std::string::npos ? "" : Lower(item.substr(eq + 1));
+        // "d4", "adbus4": a prefix and one digit.
+        auto numbered = [&pin](std::string_view prefix, int n) {
+            return pin.size() == prefix.size() + 1 && pin.compare(0, prefix.size(), prefix) == 0 &&
+                   pin.back() == static_cast<char>('0' + n);
+        };
         int bit = -1, gpio = -1;
         for (int b = 0; b < 8; ++b) {
-            if (pin == names[b] || pin == std::to_string(b) || pin == "d" + std::to_string(b)) bit = b;
-            if (pin == "adbus" + std::to_string(b) && b >= 3) gpio = b;
-            if (pin == "acbus" + std::to_string(b)) gpio = 8 + b;
+            if (pin == names[b] || numbered("", b) || numbered("d", b)) bit = b;
+            if (numbered("adbus", b) && b >= 3) gpio = b;
+            if (numbered("acbus", b)) gpio = 8 + b;
         }
         uint8_t* target = line == "reset" ? &w.reset
                           : line == "sck" ? &w.sck
