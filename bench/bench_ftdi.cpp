@@ -135,14 +135,15 @@ double Seconds(uint64_t us) {
 double FloorPhase(bool mpsse, uint32_t clockHz) {
     const double least = (clockHz >= 12000000 ? 3.0 : 2.0) / clockHz; // the phase must be longer
     if (mpsse) return (std::floor(least * 60e6) + 1) / 60e6;
-    const double bus = (1.0 + 64.0 / 62.0) / 1216000.0; // a pin byte out and its sample in
+    const double bus = (1.0 + 64.0 / 62.0) / 1216000.0;          // a pin byte out and its sample in
     return std::max(bus, (std::floor(least * 24e6) + 1) / 24e6); // divisor in eighths of 1/3 us
 }
 
 void FtdiProgramming(benchmark::State& state, const char* board, uint32_t clockHz) {
     const char* part = "ATmega328P";
-    for (const char* v : {"QUILLON_SIM_STATE", "QUILLON_SIM_CABLE_FAULT", "QUILLON_SIM_DISCONNECT_AFTER",
-                          "QUILLON_SIM_FTDI_PINS", "QUILLON_SIM_FTDI_SERIAL", "QUILLON_SIM_REPORT"})
+    for (const char* v :
+         {"QUILLON_SIM_STATE", "QUILLON_SIM_CABLE_FAULT", "QUILLON_SIM_DISCONNECT_AFTER",
+          "QUILLON_SIM_FTDI_PINS", "QUILLON_SIM_FTDI_SERIAL", "QUILLON_SIM_REPORT"})
         unsetenv(v);
     setenv("QUILLON_SIM_FTDI", board, 1);
     setenv("QUILLON_SIM_DEVICE", part, 1);
@@ -198,12 +199,15 @@ void FtdiProgramming(benchmark::State& state, const char* board, uint32_t clockH
         uint64_t pages = 0, bits = 32, busyUs = d.EraseBusyUs;
         const uint64_t tripsBeforePages = RoundTrips();
         for (uint32_t page = 0; page < flash.size(); page += d.PageWords) {
-            if (std::all_of(&flash[page], &flash[page] + d.PageWords, [](uint16_t w) { return w == 0xFFFF; }))
+            if (std::all_of(&flash[page], &flash[page] + d.PageWords,
+                            [](uint16_t w) { return w == 0xFFFF; }))
                 continue;
             std::vector<TIspBytes> out;
             for (uint32_t w = 0; w < d.PageWords; ++w) {
-                out.push_back({OpWriteFlashLow, 0, static_cast<uint8_t>(w), LowByte(flash[page + w])});
-                out.push_back({OpWriteFlashHigh, 0, static_cast<uint8_t>(w), HighByte(flash[page + w])});
+                out.push_back(
+                    {OpWriteFlashLow, 0, static_cast<uint8_t>(w), LowByte(flash[page + w])});
+                out.push_back(
+                    {OpWriteFlashHigh, 0, static_cast<uint8_t>(w), HighByte(flash[page + w])});
             }
             out.push_back({OpWritePage, HighByte(page), LowByte(page), 0});
             bits += 32 * out.size();
@@ -211,7 +215,8 @@ void FtdiProgramming(benchmark::State& state, const char* board, uint32_t clockH
             busyUs += d.FlashBusyUs;
             ++pages;
         }
-        tripsPerPage = static_cast<double>(RoundTrips() - tripsBeforePages) / static_cast<double>(pages);
+        tripsPerPage =
+            static_cast<double>(RoundTrips() - tripsBeforePages) / static_cast<double>(pages);
         std::vector<std::pair<uint32_t, uint8_t>> bytes;
         for (uint32_t a = 0; a < eeprom.size(); ++a)
             if (eeprom[a] != 0xFF) bytes.emplace_back(a, eeprom[a]);
@@ -237,10 +242,12 @@ void FtdiProgramming(benchmark::State& state, const char* board, uint32_t clockH
         p.Read(reads, got, blocks);
         Check(got == eeprom, "EEPROM verification");
         bits += 32 * reads.size();
-        tripsPerBlock = static_cast<double>(RoundTrips() - tripsBeforeReads) / static_cast<double>(blocks);
+        tripsPerBlock =
+            static_cast<double>(RoundTrips() - tripsBeforeReads) / static_cast<double>(blocks);
         quillon = Seconds(link->NowUs() - start);
-        floor = static_cast<double>(bits) * 2 * FloorPhase(std::string(board) != "ft232r", clockHz) +
-                Seconds(busyUs);
+        floor =
+            static_cast<double>(bits) * 2 * FloorPhase(std::string(board) != "ft232r", clockHz) +
+            Seconds(busyUs);
         link->Release();
     }
     state.counters["quillon_s"] = quillon;
@@ -254,11 +261,11 @@ void FtdiProgramming(benchmark::State& state, const char* board, uint32_t clockH
 int Register() {
     for (const char* board : {"ft232r", "ft232h"})
         for (const uint32_t hz : {16000000u, 1000000u})
-            benchmark::RegisterBenchmark(
-                (std::string("FtdiProgramming/") + (std::string(board) == "ft232r" ? "FT232R" : "FT232H") +
-                 "/" + std::to_string(hz))
-                    .c_str(),
-                FtdiProgramming, board, hz)
+            benchmark::RegisterBenchmark((std::string("FtdiProgramming/") +
+                                          (std::string(board) == "ft232r" ? "FT232R" : "FT232H") +
+                                          "/" + std::to_string(hz))
+                                             .c_str(),
+                                         FtdiProgramming, board, hz)
                 ->Unit(benchmark::kSecond)
                 ->Iterations(1);
     return 0;

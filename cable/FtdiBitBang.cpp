@@ -10,8 +10,9 @@ namespace {
 // Pin changes a second are 24 MHz / (Base + units): 3 MHz over a divisor of
 // (Base + units) eighths.
 constexpr uint32_t EighthsClock = 24000000;
-constexpr uint32_t Base = 40;         // D = 5: 600 000 changes a second
-constexpr uint32_t SlowestRate = 1000; // below, a USB write of a few kilobytes outlasts its time-out
+constexpr uint32_t Base = 40; // D = 5: 600 000 changes a second
+constexpr uint32_t SlowestRate =
+    1000; // below, a USB write of a few kilobytes outlasts its time-out
 
 // Bytes for one serial programming bit: SCK low with MOSI, then SCK high.
 constexpr std::size_t BytesPerBit = 2;

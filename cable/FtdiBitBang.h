@@ -32,7 +32,8 @@ public:
     std::size_t AppendSetup(std::vector<uint8_t>&) const override { return 0; }
     bool SetupAnswered(std::span<const uint8_t>) const override { return true; }
     std::size_t AppendLines(std::vector<uint8_t>& Out, bool Reset) const override;
-    std::size_t AppendInstructions(std::vector<uint8_t>& Out, std::span<const TIspBytes> Instructions,
+    std::size_t AppendInstructions(std::vector<uint8_t>& Out,
+                                   std::span<const TIspBytes> Instructions,
                                    bool Reset) const override;
     void AppendFlush(std::vector<uint8_t>&) const override {}
     void Decode(std::span<const uint8_t> Back, std::span<TIspBytes> In) const override;

@@ -42,10 +42,11 @@ bool TFtdiLibrary::Load(bool Simulate, std::string& Error) {
         loaderError = e != nullptr ? e : "cannot load " + file;
     }
     if (Handle_ == nullptr) {
-        Error = Simulate ? std::string("the simulated ftdi cable needs ") + FtdiStandinFile +
-                               " beside the program or in its library folder (" + loaderError + ")"
-                         : std::string("the ftdi cable needs libftdi1: install the Debian package ") +
-                               FtdiDebianPackage + " (" + loaderError + ")";
+        Error = Simulate
+                    ? std::string("the simulated ftdi cable needs ") + FtdiStandinFile +
+                          " beside the program or in its library folder (" + loaderError + ")"
+                    : std::string("the ftdi cable needs libftdi1: install the Debian package ") +
+                          FtdiDebianPackage + " (" + loaderError + ")";
         return false;
     }
     struct Entry {
@@ -70,7 +71,8 @@ bool TFtdiLibrary::Load(bool Simulate, std::string& Error) {
         {"ftdi_write_data_submit", Resolve(Handle_, "ftdi_write_data_submit", a.WriteSubmit)},
         {"ftdi_read_data_submit", Resolve(Handle_, "ftdi_read_data_submit", a.ReadSubmit)},
         {"ftdi_transfer_data_done", Resolve(Handle_, "ftdi_transfer_data_done", a.TransferDone)},
-        {"ftdi_transfer_data_cancel", Resolve(Handle_, "ftdi_transfer_data_cancel", a.TransferCancel)},
+        {"ftdi_transfer_data_cancel",
+         Resolve(Handle_, "ftdi_transfer_data_cancel", a.TransferCancel)},
         {"ftdi_get_error_string", Resolve(Handle_, "ftdi_get_error_string", a.ErrorString)},
     };
     for (const Entry& e : entries)

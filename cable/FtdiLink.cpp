@@ -153,7 +153,8 @@ bool TFtdiLink::OpenBoard() {
             std::string text = "no FTDI board with serial number '" + Settings_.Serial +
                                "'; found " + FoundList(found);
             for (const TFound& b : found)
-                if (b.Serial.empty()) return Fail(text + "; to read every serial number, " + PermissionRemedy);
+                if (b.Serial.empty())
+                    return Fail(text + "; to read every serial number, " + PermissionRemedy);
             return Fail(text);
         }
     } else if (found.size() > 1) {
@@ -173,16 +174,16 @@ bool TFtdiLink::OpenBoard() {
         const std::string why = f.ErrorString(Context_);
         const std::string board = UsbId(chosen->Chip);
         if (result == -4 || Contains(why, "permission"))
-            return Fail("cannot open the " + board + ": permission denied (libftdi: " + why + "); " +
-                        PermissionRemedy);
+            return Fail("cannot open the " + board + ": permission denied (libftdi: " + why +
+                        "); " + PermissionRemedy);
         if (result == -5 || result == -11)
             return Fail("the " + board +
                         " is busy: another program or the kernel's serial driver ftdi_sio holds it "
                         "(libftdi: " +
                         why + "); " + BusyRemedy);
         if (Simulate_) return Fail("cannot open the simulated " + board + ": " + why);
-        return Fail("cannot open the " + board + " (libftdi error " + std::to_string(result) + ": " +
-                    why + "): unplug it and plug it in again");
+        return Fail("cannot open the " + board + " (libftdi error " + std::to_string(result) +
+                    ": " + why + "): unplug it and plug it in again");
     }
     Chip_ = chosen->Chip;
     Serial_ = chosen->Serial;
@@ -220,8 +221,9 @@ bool TFtdiLink::SetUpChip() {
     if (!Encoder_->SetupAnswered(std::span(Back_).first(setup))) {
         char got[32] = "nothing";
         if (Back_.size() >= 2) std::snprintf(got, sizeof got, "%02X %02X", Back_[0], Back_[1]);
-        return Fail("the " + board + " did not answer in MPSSE mode (" + got +
-                    " instead of FA AA); an FT2232C/D has no such engine: use an FT232H or FT2232H");
+        return Fail(
+            "the " + board + " did not answer in MPSSE mode (" + got +
+            " instead of FA AA); an FT2232C/D has no such engine: use an FT232H or FT2232H");
     }
     return true;
 }
@@ -245,9 +247,9 @@ void TFtdiLink::Close() {
 
 std::string TFtdiLink::Description() const {
     if (!Open_ || !Encoder_)
-        return std::string("ftdi ") +
-               (Settings_.Chip == TFtdiChip::Auto ? "(FT232R, FT232H or FT2232H)"
-                                                  : FtdiChipName(Settings_.Chip));
+        return std::string("ftdi ") + (Settings_.Chip == TFtdiChip::Auto
+                                           ? "(FT232R, FT232H or FT2232H)"
+                                           : FtdiChipName(Settings_.Chip));
     std::string text = std::string("ftdi ") + FtdiChipName(Chip_) +
                        (Serial_.empty() ? "" : " " + Serial_) + " " + Encoder_->ModeName() + ": ";
     if (FtdiChipUsesMpsse(Chip_))
@@ -367,8 +369,8 @@ bool TFtdiLink::SetPace(uint32_t Units) {
     if (f.SetBaudrate(Context_, Encoder_->BaudRate(Units)) < 0) {
         Broken_ = true;
         return Fail(std::string("the ") + FtdiChipName(Chip_) + " refused the bit-bang rate " +
-                    std::to_string(Encoder_->BaudRate(Units)) + " (libftdi: " +
-                    f.ErrorString(Context_) + "): unplug it and plug it in again");
+                    std::to_string(Encoder_->BaudRate(Units)) +
+                    " (libftdi: " + f.ErrorString(Context_) + "): unplug it and plug it in again");
     }
     return true;
 }
@@ -381,7 +383,8 @@ bool TFtdiLink::SlowDown() {
 // The shortest phase the part answers to, found by halving the range of
 // paces between the fastest the cable makes and the one in use (which it
 // answered to); then the margin, never slower than before.
-void TFtdiLink::SpeedUp(const std::function<bool()>& Answers, const std::function<bool()>& Confirms) {
+void TFtdiLink::SpeedUp(const std::function<bool()>& Answers,
+                        const std::function<bool()>& Confirms) {
     if (!Usable()) return;
     const uint32_t before = Units_;
     uint32_t good = before;
@@ -418,9 +421,9 @@ std::string TFtdiLink::PaceText() const {
 uint64_t TFtdiLink::NowUs() {
     const TFtdiApi& f = Library_->Api();
     if (Library_->Loaded() && f.StandinNowNs != nullptr) return f.StandinNowNs() / 1000;
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - Origin_)
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now() - Origin_)
+                                     .count());
 }
 
 void TFtdiLink::Sleep(uint32_t Milliseconds) {

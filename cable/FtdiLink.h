@@ -50,7 +50,8 @@ public:
     bool Transfer(std::span<const TIspBytes> Out, std::span<TIspBytes> In) override;
 
     bool SlowDown() override;
-    void SpeedUp(const std::function<bool()>& Answers, const std::function<bool()>& Confirms) override;
+    void SpeedUp(const std::function<bool()>& Answers,
+                 const std::function<bool()>& Confirms) override;
     std::string PaceText() const override;
 
     uint64_t NowUs() override;

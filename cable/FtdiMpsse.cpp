@@ -45,16 +45,14 @@ std::size_t TMpsseEncoder::AppendLines(std::vector<uint8_t>& Out, bool Reset) co
                                static_cast<uint8_t>(SckBit | MosiBit | resetBit)});
     } else {
         Out.insert(Out.end(), {SetLowByte, 0, static_cast<uint8_t>(SckBit | MosiBit)});
-        Out.insert(Out.end(),
-                   {SetHighByte, static_cast<uint8_t>(Reset ? resetBit : 0), resetBit});
+        Out.insert(Out.end(), {SetHighByte, static_cast<uint8_t>(Reset ? resetBit : 0), resetBit});
     }
     return 0;
 }
 
 // RESET is a GPIO the shift commands leave as the last AppendLines set it.
 std::size_t TMpsseEncoder::AppendInstructions(std::vector<uint8_t>& Out,
-                                              std::span<const TIspBytes> Instructions,
-                                              bool) const {
+                                              std::span<const TIspBytes> Instructions, bool) const {
     const std::size_t total = Instructions.size() * 4;
     std::size_t done = 0;
     while (done < total) {

@@ -68,8 +68,8 @@ const char* const BitBangPinHelp = "TXD RXD RTS CTS DTR DSR DCD RI, D0..D7 or 0.
 const char* const MpssePinHelp = "ADBUS3..ADBUS7 or ACBUS0..ACBUS7";
 
 std::string SpeedRange(TFtdiChip Chip) {
-    return std::to_string(FtdiSlowestSckHz(Chip)) + " to " + std::to_string(FtdiFastestSckHz(Chip)) +
-           " Hz";
+    return std::to_string(FtdiSlowestSckHz(Chip)) + " to " +
+           std::to_string(FtdiFastestSckHz(Chip)) + " Hz";
 }
 
 } // namespace
@@ -196,13 +196,13 @@ std::optional<TFtdiSettings> ParseFtdiOptions(const std::vector<TCableOption>& O
             if (i == j || *lines[i].bit != *lines[j].bit || !given[i] || (given[j] && j > i))
                 continue;
             // Two options on one pin, or one option on the default pin of another line.
-            Error = given[j] ? "pin given twice: options '" + std::string(lines[j].option) +
-                                   "' and '" + lines[i].option + "' both name " +
-                                   FtdiBitBangPinName(*lines[i].bit)
-                             : "option '" + std::string(lines[i].option) + "' puts " +
-                                   lines[i].name + " on " + FtdiBitBangPinName(*lines[i].bit) +
-                                   ", where " + lines[j].name + " is by default: move " +
-                                   lines[j].name + " with " + lines[j].option + "=";
+            Error = given[j]
+                        ? "pin given twice: options '" + std::string(lines[j].option) + "' and '" +
+                              lines[i].option + "' both name " + FtdiBitBangPinName(*lines[i].bit)
+                        : "option '" + std::string(lines[i].option) + "' puts " + lines[i].name +
+                              " on " + FtdiBitBangPinName(*lines[i].bit) + ", where " +
+                              lines[j].name + " is by default: move " + lines[j].name + " with " +
+                              lines[j].option + "=";
             return std::nullopt;
         }
 
@@ -218,8 +218,8 @@ std::optional<TFtdiSettings> ParseFtdiOptions(const std::vector<TCableOption>& O
         Error = FtdiSettingsMismatch(s, s.Chip);
         if (!Error.empty()) return std::nullopt;
     } else if (s.StartSckHz < MpsseSlowestSck) {
-        Error = "option 'speed': " + std::to_string(s.StartSckHz) + " Hz is below the slowest clock of " +
-                std::to_string(MpsseSlowestSck) + " Hz";
+        Error = "option 'speed': " + std::to_string(s.StartSckHz) +
+                " Hz is below the slowest clock of " + std::to_string(MpsseSlowestSck) + " Hz";
         return std::nullopt;
     }
     return s;
@@ -236,7 +236,8 @@ std::string FtdiSettingsMismatch(const TFtdiSettings& Settings, TFtdiChip Found)
         return "option 'reset': " + FtdiMpssePinName(Settings.MpsseReset) +
                " is an MPSSE pin, but the " + chip + " is driven in bit-bang mode (" +
                BitBangPinHelp + ")";
-    if (Settings.StartSckHz < FtdiSlowestSckHz(Found) || Settings.StartSckHz > FtdiFastestSckHz(Found))
+    if (Settings.StartSckHz < FtdiSlowestSckHz(Found) ||
+        Settings.StartSckHz > FtdiFastestSckHz(Found))
         return "option 'speed': " + std::to_string(Settings.StartSckHz) + " Hz is outside the " +
                chip + "'s range of " + SpeedRange(Found);
     return {};

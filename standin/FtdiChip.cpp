@@ -88,7 +88,8 @@ std::size_t FtdiChip::BufferLimit() const {
 }
 
 void FtdiChip::RoundTrip(bool waitsForLatencyTimer) {
-    const uint64_t ms = waitsForLatencyTimer ? std::max<uint64_t>(kRoundTripMs, latencyMs_) : kRoundTripMs;
+    const uint64_t ms =
+        waitsForLatencyTimer ? std::max<uint64_t>(kRoundTripMs, latencyMs_) : kRoundTripMs;
     board_.Spend(std::chrono::milliseconds(ms));
     board_.Count("USB round trips");
     ++roundTrips_;
@@ -274,7 +275,8 @@ std::size_t FtdiChip::CommandLength(std::span<const uint8_t> s) const {
         if ((op & kBitMode) != 0)
             length = 2 + ((op & kDoWrite) != 0 ? 1 : 0);
         else if (s.size() >= 3)
-            length = 3 + ((op & kDoWrite) != 0 ? (std::size_t{s[1]} | std::size_t{s[2]} << 8) + 1 : 0);
+            length =
+                3 + ((op & kDoWrite) != 0 ? (std::size_t{s[1]} | std::size_t{s[2]} << 8) + 1 : 0);
         else
             return 0;
     } else if (op == 0x80 || op == 0x82 || op == 0x86 || op == 0x8F) {
@@ -289,7 +291,8 @@ void FtdiChip::Execute(std::span<const uint8_t> c, bool& flushed) {
     const uint8_t op = c[0];
     if (IsShift(op)) {
         const bool bits = (op & kBitMode) != 0;
-        const uint32_t count = bits ? uint32_t{c[1]} + 1u : ((uint32_t{c[1]} | uint32_t{c[2]} << 8) + 1u) * 8u;
+        const uint32_t count =
+            bits ? uint32_t{c[1]} + 1u : ((uint32_t{c[1]} | uint32_t{c[2]} << 8) + 1u) * 8u;
         Shift(op, c.subspan(bits ? 2 : 3), count);
         if ((op & kDoRead) != 0) flushed = false;
         return;
@@ -366,8 +369,12 @@ void FtdiChip::Shift(uint8_t op, std::span<const uint8_t> data, uint32_t bits) {
     const bool write = (op & kDoWrite) != 0, read = (op & kDoRead) != 0;
     const bool bitMode = (op & kBitMode) != 0;
     const Picos half = HalfPeriod();
-    auto setSck = [this](bool high) { lowValue_ = static_cast<uint8_t>((lowValue_ & ~1u) | (high ? 1u : 0u)); };
-    auto setMosi = [this](bool high) { lowValue_ = static_cast<uint8_t>((lowValue_ & ~2u) | (high ? 2u : 0u)); };
+    auto setSck = [this](bool high) {
+        lowValue_ = static_cast<uint8_t>((lowValue_ & ~1u) | (high ? 1u : 0u));
+    };
+    auto setMosi = [this](bool high) {
+        lowValue_ = static_cast<uint8_t>((lowValue_ & ~2u) | (high ? 2u : 0u));
+    };
     auto sample = [this]() {
         if (loopback_) return (lowValue_ & 2u) != 0;
         return (LowPins() & (1u << wiring_.miso)) != 0;

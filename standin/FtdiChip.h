@@ -46,10 +46,10 @@ enum class FtdiKind : uint8_t { FT232R, FT232H, FT2232H };
 // for MPSSE only RESET moves, 0..7 on ADBUS, 8..15 on ACBUS (SCK, MOSI and
 // MISO are ADBUS0, 1, 2).
 struct FtdiWiring {
-    uint8_t reset = 4; // DTR
-    uint8_t sck = 1;   // RXD
-    uint8_t mosi = 0;  // TXD
-    uint8_t miso = 3;  // CTS
+    uint8_t reset = 4;      // DTR
+    uint8_t sck = 1;        // RXD
+    uint8_t mosi = 0;       // TXD
+    uint8_t miso = 3;       // CTS
     uint8_t mpsseReset = 4; // ADBUS4
 };
 
@@ -66,7 +66,10 @@ public:
     bool SetBitMode(uint8_t mask, uint8_t mode); // false: a mode the chip has not
     bool SetBaudRate(int baud);                  // false: out of the chip's range
     void SetLatencyTimer(uint8_t ms) { latencyMs_ = ms; }
-    void Purge() { answers_.clear(); pending_.clear(); }
+    void Purge() {
+        answers_.clear();
+        pending_.clear();
+    }
 
     // ---- bulk data ------------------------------------------------------------------
     enum class WriteResult : uint8_t { Done, Stalled, Gone };

@@ -151,8 +151,8 @@ std::optional<standin::FtdiWiring> WiringFromEnvironment(std::string& error) {
             if (numbered("adbus", b) && b >= 3) gpio = b;
             if (numbered("acbus", b)) gpio = 8 + b;
         }
-        uint8_t* target = line == "reset" ? &w.reset
-                          : line == "sck" ? &w.sck
+        uint8_t* target = line == "reset"  ? &w.reset
+                          : line == "sck"  ? &w.sck
                           : line == "mosi" ? &w.mosi
                           : line == "miso" ? &w.miso
                                            : nullptr;
@@ -246,7 +246,8 @@ void ftdi_free(struct ftdi_context* ftdi) {
 
 int ftdi_set_interface(struct ftdi_context* ftdi, enum ftdi_interface interface) {
     if (ftdi == nullptr) return Error(ftdi, -2, "USB device unavailable");
-    if (Ctx(ftdi)->open) return Error(ftdi, -3, "Interface can not be changed on an already open device");
+    if (Ctx(ftdi)->open)
+        return Error(ftdi, -3, "Interface can not be changed on an already open device");
     if (interface != INTERFACE_ANY && interface != INTERFACE_A)
         return Error(ftdi, -1, "Unknown interface"); // only channel A is wired to the part
     return 0;
@@ -283,7 +284,8 @@ void ftdi_list_free(struct ftdi_device_list** devlist) {
 }
 
 int ftdi_usb_get_strings(struct ftdi_context* ftdi, struct libusb_device* dev, char* manufacturer,
-                         int mnf_len, char* description, int desc_len, char* serial, int serial_len) {
+                         int mnf_len, char* description, int desc_len, char* serial,
+                         int serial_len) {
     Bus& bus = TheBus();
     if (ftdi == nullptr || dev == nullptr || dev->index >= bus.devices.size())
         return ftdi == nullptr ? -1 : Error(ftdi, -1, "wrong arguments");
@@ -322,7 +324,9 @@ int ftdi_usb_open_dev(struct ftdi_context* ftdi, struct libusb_device* dev) {
     Context* c = Ctx(ftdi);
     c->open = true;
     c->device = dev->index;
-    ftdi->type = d.kind == FtdiKind::FT232R ? TYPE_R : d.kind == FtdiKind::FT232H ? TYPE_232H : TYPE_2232H;
+    ftdi->type = d.kind == FtdiKind::FT232R   ? TYPE_R
+                 : d.kind == FtdiKind::FT232H ? TYPE_232H
+                                              : TYPE_2232H;
     ftdi->usb_dev = reinterpret_cast<libusb_device_handle*>(bus.handles[dev->index].get());
     ftdi->baudrate = 9600;
     bus.chip->ControlRequest(); // the reset of the chip on opening
@@ -343,7 +347,8 @@ int ftdi_set_bitmode(struct ftdi_context* ftdi, unsigned char bitmask, unsigned 
     standin::FtdiChip* chip = ChipOf(ftdi);
     if (chip == nullptr) return Error(ftdi, -2, "USB device unavailable");
     if (chip->Gone() || !chip->SetBitMode(bitmask, mode))
-        return Error(ftdi, -1, "unable to configure bitbang mode. Perhaps not a BM/2232C type chip?");
+        return Error(ftdi, -1,
+                     "unable to configure bitbang mode. Perhaps not a BM/2232C type chip?");
     ftdi->bitbang_enabled = mode != BITMODE_RESET;
     ftdi->bitbang_mode = mode;
     return 0;

@@ -25,10 +25,15 @@ namespace fs = std::filesystem;
 using cable::MakeFtdiLink;
 using cable::TCableOption;
 
-const char* const SimVariables[] = {
-    "QUILLON_SIM_FTDI",     "QUILLON_SIM_FTDI_SERIAL",      "QUILLON_SIM_FTDI_PINS",
-    "QUILLON_SIM_CABLE_FAULT", "QUILLON_SIM_DISCONNECT_AFTER", "QUILLON_SIM_DEVICE",
-    "QUILLON_SIM_CLOCK_HZ", "QUILLON_SIM_STATE",            "QUILLON_SIM_REPORT"};
+const char* const SimVariables[] = {"QUILLON_SIM_FTDI",
+                                    "QUILLON_SIM_FTDI_SERIAL",
+                                    "QUILLON_SIM_FTDI_PINS",
+                                    "QUILLON_SIM_CABLE_FAULT",
+                                    "QUILLON_SIM_DISCONNECT_AFTER",
+                                    "QUILLON_SIM_DEVICE",
+                                    "QUILLON_SIM_CLOCK_HZ",
+                                    "QUILLON_SIM_STATE",
+                                    "QUILLON_SIM_REPORT"};
 
 // Every simulation variable unset, then those a test names; a state folder
 // of its own.
@@ -40,7 +45,8 @@ struct FtdiTest : ::testing::Test {
             unsetenv(v);
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '-');
-        state = fs::temp_directory_path() / ("quillon-ftdi-" + std::to_string(getpid()) + "-" + name);
+        state =
+            fs::temp_directory_path() / ("quillon-ftdi-" + std::to_string(getpid()) + "-" + name);
         fs::remove_all(state);
         fs::create_directories(state);
     }
@@ -108,7 +114,8 @@ void PrintTo(const Part& p, std::ostream* os) {
     *os << p.name << " at " << p.clockHz << " Hz";
 }
 
-class FtdiTransfer : public FtdiTest, public ::testing::WithParamInterface<std::tuple<Board, Part>> {};
+class FtdiTransfer : public FtdiTest,
+                     public ::testing::WithParamInterface<std::tuple<Board, Part>> {};
 
 // Power-up, programming enable, signature, the fastest pace with margin, a
 // page written in one transfer and polled, blocks read back, a fuse: the
@@ -133,8 +140,8 @@ TEST_P(FtdiTransfer, ProgramsThePartInBatches) {
         b = static_cast<uint8_t>(rng());
     std::fill_n(flash.begin() + page * pageBytes, pageBytes, 0xFF);
     std::string error;
-    ASSERT_TRUE(avrsim::SaveChipState(state.string(), part.name, flash, eeprom,
-                                      {0x62, 0xDF, 0xFF}, error))
+    ASSERT_TRUE(
+        avrsim::SaveChipState(state.string(), part.name, flash, eeprom, {0x62, 0xDF, 0xFF}, error))
         << error;
 
     auto link = Link();
@@ -151,8 +158,8 @@ TEST_P(FtdiTransfer, ProgramsThePartInBatches) {
         return link->ProgrammingEnable() && ReadsSignature(*link, part);
     };
     link->SpeedUp(answers, [&] { return answers() && ReadsSignature(*link, part, 16); });
-    EXPECT_NE(link->PaceText(), startPace) << "a part clocked at " << partSpec.clockHz
-                                           << " Hz answers faster than the start pace";
+    EXPECT_NE(link->PaceText(), startPace)
+        << "a part clocked at " << partSpec.clockHz << " Hz answers faster than the start pace";
     link->ResetPulse();
     ASSERT_TRUE(link->ProgrammingEnable()) << link->PaceText();
 
@@ -166,7 +173,8 @@ TEST_P(FtdiTransfer, ProgramsThePartInBatches) {
         out.push_back({serial::OpWriteFlashHigh, 0x00, static_cast<uint8_t>(w), data[2 * w + 1]});
     }
     const uint32_t pageWord = page * part.pageWords;
-    out.push_back({serial::OpWritePage, serial::HighByte(pageWord), serial::LowByte(pageWord), 0x00});
+    out.push_back(
+        {serial::OpWritePage, serial::HighByte(pageWord), serial::LowByte(pageWord), 0x00});
     in.resize(out.size());
     const uint64_t beforePage = RoundTrips();
     ASSERT_TRUE(link->Transfer(out, in)) << link->FailureText();
@@ -188,9 +196,10 @@ TEST_P(FtdiTransfer, ProgramsThePartInBatches) {
     const uint64_t beforeRead = RoundTrips();
     const std::size_t block = 128;
     for (std::size_t i = 0; i < out.size(); i += block)
-        ASSERT_TRUE(link->Transfer(std::span(out).subspan(i, block), std::span(in).subspan(i, block)));
-    EXPECT_LE(RoundTrips() - beforeRead, out.size() / block) << "round trips for " << out.size() / block
-                                                             << " blocks";
+        ASSERT_TRUE(
+            link->Transfer(std::span(out).subspan(i, block), std::span(in).subspan(i, block)));
+    EXPECT_LE(RoundTrips() - beforeRead, out.size() / block)
+        << "round trips for " << out.size() / block << " blocks";
     for (uint32_t i = 0; i < 2 * words; ++i)
         ASSERT_EQ(in[i][3], flash[2 * firstWord + i]) << "Flash byte " << 2 * firstWord + i;
     for (uint32_t a = 0; a < 128; ++a)
@@ -236,10 +245,16 @@ TEST_F(FtdiTest, FaultsSayWhatHappenedAndReleaseTheBoard) {
         bool failsOnOpen;
     };
     const Row rows[] = {
-        {"QUILLON_SIM_CABLE_FAULT", "absent", {"no FTDI board found", "0403:6001", "0403:6014"}, true},
+        {"QUILLON_SIM_CABLE_FAULT",
+         "absent",
+         {"no FTDI board found", "0403:6001", "0403:6014"},
+         true},
         {"QUILLON_SIM_CABLE_FAULT", "denied", {"permission denied", "udev", "plugdev"}, true},
         {"QUILLON_SIM_CABLE_FAULT", "busy", {"busy", "another program", "ftdi_sio"}, true},
-        {"QUILLON_SIM_FTDI", "ft232r,ft232h", {"several FTDI boards", "QUIL0001", "QUIL0002", "serial="}, true},
+        {"QUILLON_SIM_FTDI",
+         "ft232r,ft232h",
+         {"several FTDI boards", "QUIL0001", "QUIL0002", "serial="},
+         true},
         {"QUILLON_SIM_DISCONNECT_AFTER", "3000", {"USB", "unplugged", "plug it in again"}, false},
     };
     for (const char* chip : {"ft232r", "ft232h"})
@@ -304,8 +319,10 @@ TEST_F(FtdiTest, OptionsNameTheFaultAndChooseThePins) {
     Set("QUILLON_SIM_FTDI_PINS", "reset=rts,sck=dsr,mosi=dcd,miso=ri");
     const avrsim::PartInfo& part = *avrsim::FindPart("ATtiny85");
     for (const bool named : {false, true}) {
-        auto link = Link(named ? std::vector<TCableOption>{{"reset", "d2"}, {"sck", "5"},
-                                                           {"mosi", "DCD"}, {"miso", "ri"}}
+        auto link = Link(named ? std::vector<TCableOption>{{"reset", "d2"},
+                                                           {"sck", "5"},
+                                                           {"mosi", "DCD"},
+                                                           {"miso", "ri"}}
                                : std::vector<TCableOption>{});
         ASSERT_TRUE(link->Open()) << link->FailureText();
         link->PowerUp();

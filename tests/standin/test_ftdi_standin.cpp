@@ -16,7 +16,8 @@ namespace {
 
 // The stand-in's functions, typed by ftdi.h.
 struct Api {
-    void* handle = dlopen((std::string(QUILLON_BIN_DIR) + "/libstandin-ftdi1.so").c_str(), RTLD_NOW);
+    void* handle =
+        dlopen((std::string(QUILLON_BIN_DIR) + "/libstandin-ftdi1.so").c_str(), RTLD_NOW);
     template <typename Fn> Fn Get(const char* name) const {
         Fn fn = nullptr;
         void* p = handle != nullptr ? dlsym(handle, name) : nullptr;
@@ -63,8 +64,10 @@ struct FtdiStandin : ::testing::Test {
     // One write and the read of `answers` bytes under way with it.
     std::vector<uint8_t> Exchange(std::vector<uint8_t> out, std::size_t answers) {
         std::vector<uint8_t> back(answers);
-        ftdi_transfer_control* read = f.ftdi_read_data_submit(ctx, back.data(), static_cast<int>(answers));
-        ftdi_transfer_control* write = f.ftdi_write_data_submit(ctx, out.data(), static_cast<int>(out.size()));
+        ftdi_transfer_control* read =
+            f.ftdi_read_data_submit(ctx, back.data(), static_cast<int>(answers));
+        ftdi_transfer_control* write =
+            f.ftdi_write_data_submit(ctx, out.data(), static_cast<int>(out.size()));
         EXPECT_EQ(f.ftdi_transfer_data_done(write), static_cast<int>(out.size()));
         EXPECT_EQ(f.ftdi_transfer_data_done(read), static_cast<int>(answers));
         return back;
@@ -119,9 +122,16 @@ TEST_F(FtdiStandin, MpsseEchoesBadCommandsAndShiftsAtItsClock) {
     for (uint8_t& b : data)
         b = static_cast<uint8_t>(rng());
     for (const uint16_t divisor : {0, 29, 299}) {
-        std::vector<uint8_t> out{DIS_DIV_5, TCK_DIVISOR, static_cast<uint8_t>(divisor & 0xFF),
-                                 static_cast<uint8_t>(divisor >> 8), SET_BITS_LOW, 0x00, 0x0B,
-                                 LOOPBACK_START, 0x31, static_cast<uint8_t>(data.size() - 1),
+        std::vector<uint8_t> out{DIS_DIV_5,
+                                 TCK_DIVISOR,
+                                 static_cast<uint8_t>(divisor & 0xFF),
+                                 static_cast<uint8_t>(divisor >> 8),
+                                 SET_BITS_LOW,
+                                 0x00,
+                                 0x0B,
+                                 LOOPBACK_START,
+                                 0x31,
+                                 static_cast<uint8_t>(data.size() - 1),
                                  static_cast<uint8_t>((data.size() - 1) >> 8)};
         out.insert(out.end(), data.begin(), data.end());
         out.push_back(SEND_IMMEDIATE);
