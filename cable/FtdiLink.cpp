@@ -145,21 +145,20 @@ bool TFtdiLink::OpenBoard() {
                                      static_cast<int>(serial.size()));
         if (b.SerialError == 0) b.Serial = serial.data();
     }
+    const bool unreadable = std::any_of(found.begin(), found.end(),
+                                        [](const TFound& b) { return b.Serial.empty(); });
+    const std::string readThem =
+        unreadable ? std::string("; to read their serial numbers, ") + PermissionRemedy : "";
     const TFound* chosen = nullptr;
     if (!Settings_.Serial.empty()) {
         for (const TFound& b : found)
             if (b.Serial == Settings_.Serial) chosen = &b;
-        if (chosen == nullptr) {
-            std::string text = "no FTDI board with serial number '" + Settings_.Serial +
-                               "'; found " + FoundList(found);
-            for (const TFound& b : found)
-                if (b.Serial.empty())
-                    return Fail(text + "; to read every serial number, " + PermissionRemedy);
-            return Fail(text);
-        }
+        if (chosen == nullptr)
+            return Fail("no FTDI board with serial number '" + Settings_.Serial + "'; found " +
+                        FoundList(found) + readThem);
     } else if (found.size() > 1) {
         return Fail("several FTDI boards plugged in (" + FoundList(found) +
-                    "): choose one with serial=");
+                    "): choose one with serial=" + readThem);
     } else {
         chosen = &found.front();
     }
@@ -219,11 +218,15 @@ bool TFtdiLink::SetUpChip() {
     Encoder_->AppendFlush(Out_);
     if (!Exchange(setup + lines)) return false;
     if (!Encoder_->SetupAnswered(std::span(Back_).first(setup))) {
-        char got[32] = "nothing";
-        if (Back_.size() >= 2) std::snprintf(got, sizeof got, "%02X %02X", Back_[0], Back_[1]);
-        return Fail(
-            "the " + board + " did not answer in MPSSE mode (" + got +
-            " instead of FA AA); an FT2232C/D has no such engine: use an FT232H or FT2232H");
+        char got[8];
+        std::snprintf(got, sizeof got, "%02X %02X", Back_[0], Back_[1]);
+        // The FT2232C/D shares the FT2232H's USB id, but its engine lacks the
+        // 60 MHz clock and refuses 0x8A as an unknown command.
+        if (Back_[1] == 0x8A)
+            return Fail("the board with the FT2232H's USB id is an FT2232C/D, whose engine this "
+                        "cable does not drive: use an FT232H or FT2232H board");
+        return Fail("the " + board + " did not answer in MPSSE mode (" + got +
+                    " instead of FA AA): unplug it and plug it in again");
     }
     return true;
 }
