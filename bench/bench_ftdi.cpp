@@ -67,9 +67,11 @@ struct Programmer {
     TIspLink& link;
     double instructionUs = 0;
 
-    // Polls covering `busyUs` after the last instruction.
+    // Polls covering `busyUs` after the last instruction, with 1 % to spare
+    // for the instruction time measured; and one more, as a poll answers from
+    // its third byte while the busy time starts with the write's fourth.
     std::size_t PollsFor(uint32_t busyUs) const {
-        return static_cast<std::size_t>(std::ceil(busyUs / instructionUs)) + 1;
+        return static_cast<std::size_t>(std::ceil(busyUs * 1.01 / instructionUs)) + 2;
     }
     bool Ready(const TIspBytes& answer) const { return (answer[3] & 1u) == 0; }
 
@@ -87,29 +89,26 @@ struct Programmer {
     }
 
     // EEPROM bytes in batches: each write, then polls covering its busy
-    // time; a write whose poll before it still saw the part busy is sent
-    // again with the next batch.
+    // time. A write whose poll before it still saw the part busy was not
+    // taken: it goes again with the next batch.
     void WriteEEprom(std::vector<std::pair<uint32_t, uint8_t>> bytes, uint32_t busyUs) {
         const std::size_t polls = PollsFor(busyUs), batch = 32;
-        std::size_t next = 0;
-        while (next < bytes.size()) {
-            const std::size_t n = std::min(batch, bytes.size() - next);
+        while (!bytes.empty()) {
+            const std::size_t n = std::min(batch, bytes.size());
             std::vector<TIspBytes> out;
-            for (std::size_t i = next; i < next + n; ++i) {
+            for (std::size_t i = 0; i < n; ++i) {
                 const auto [a, v] = bytes[i];
                 out.push_back({OpWriteEEprom, HighByte(a), LowByte(a), v});
                 out.insert(out.end(), polls, Poll);
             }
             std::vector<TIspBytes> in(out.size());
             Check(link.Transfer(out, in), link.FailureText());
-            std::size_t done = n;
+            std::vector<std::pair<uint32_t, uint8_t>> again;
             for (std::size_t i = 1; i < n; ++i)
-                if (!Ready(in[i * (polls + 1) - 1])) {
-                    done = i;
-                    break;
-                }
-            if (done == n && !Ready(in.back())) WriteAndWait({}, 0);
-            next += done;
+                if (!Ready(in[i * (polls + 1) - 1])) again.push_back(bytes[i]);
+            if (!Ready(in.back())) WriteAndWait({}, 0);
+            again.insert(again.end(), bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.end());
+            bytes.swap(again);
         }
     }
 

@@ -39,6 +39,12 @@ constexpr uint8_t kWriteNeg = 0x01, kBitMode = 0x02, kReadNeg = 0x04, kLsbFirst 
                   kDoWrite = 0x10, kDoRead = 0x20;
 constexpr uint8_t kBadCommand = 0xFA;
 
+// Byte and bit shifts: writes, reads or both; the 0x4x and 0x6x commands
+// (TMS) are not played.
+bool IsShift(uint8_t op) {
+    return (op & 0xC0) == 0 && (op & (kDoWrite | kDoRead)) != 0;
+}
+
 } // namespace
 
 FtdiChip::FtdiChip(FtdiKind kind, const FtdiWiring& wiring, SimBoard& board)
@@ -245,8 +251,12 @@ FtdiChip::WriteResult FtdiChip::WriteMpsse(std::span<const uint8_t> data, std::s
         const std::span<const uint8_t> rest = std::span<const uint8_t>(stream).subspan(used);
         const std::size_t length = CommandLength(rest);
         if (length == 0) break; // the rest of the command comes with the next write
+        // A command starts when its head is in; a shift's data streams in
+        // behind it, each byte no later than it is shifted.
+        const std::size_t head = !IsShift(rest[0]) ? length : (rest[0] & kBitMode) != 0 ? 2 : 3;
+        dataDue_ = start + bus + head * BusPerByteOut();
+        AdvanceTo(dataDue_);
         bus += length * BusPerByteOut();
-        AdvanceTo(start + bus);
         const std::size_t before = answers_.size();
         Execute(rest.first(length), flushed);
         bus += (answers_.size() - before) * BusPerByteIn();
@@ -259,14 +269,6 @@ FtdiChip::WriteResult FtdiChip::WriteMpsse(std::span<const uint8_t> data, std::s
 }
 
 // ---- MPSSE commands --------------------------------------------------------------------------
-
-namespace {
-
-bool IsShift(uint8_t op) {
-    return (op & 0xC0) == 0 && (op & (kDoWrite | kDoRead)) != 0;
-}
-
-} // namespace
 
 std::size_t FtdiChip::CommandLength(std::span<const uint8_t> s) const {
     std::size_t length = 1;
@@ -382,6 +384,7 @@ void FtdiChip::Shift(uint8_t op, std::span<const uint8_t> data, uint32_t bits) {
     unsigned in = 0;
     for (uint32_t i = 0; i < bits; ++i) {
         const uint32_t inByte = bitMode ? i : i % 8;
+        if (write && inByte == 0) AdvanceTo(dataDue_ + (i / 8 + 1) * BusPerByteOut());
         const uint8_t outByte = write && !data.empty() ? data[bitMode ? 0 : i / 8] : 0;
         const bool bit = ((lsb ? outByte >> inByte : outByte << inByte) & (lsb ? 0x01 : 0x80)) != 0;
         if (write && !writeAtLead) {

@@ -124,6 +124,7 @@ private:
 
     // MPSSE
     std::vector<uint8_t> pending_; // an incomplete command from the last write
+    Picos dataDue_ = 0;            // when the command's first data byte is in
     uint8_t lowValue_ = 0, lowDir_ = 0, highValue_ = 0, highDir_ = 0;
     uint16_t divisor_ = 0;
     bool divideBy5_ = true;
