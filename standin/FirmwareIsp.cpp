@@ -114,8 +114,10 @@ bool FirmwareIsp::WaitWritten(Read read, uint8_t expected, bool unpollable,
         return true;
     }
     const uint64_t deadline = board_.NowNs() + 2 * static_cast<uint64_t>(fixed.count());
-    while (read() != expected)
+    while (read() != expected) {
         if (board_.NowNs() >= deadline) return false;
+        board_.Spend(kPollPause);
+    }
     return true;
 }
 

@@ -6,7 +6,8 @@
 // memories the way a programmer's firmware does: Flash through the page
 // buffer (byte by byte on parts without pages), EEPROM byte by byte. After
 // each write it waits for the part by reading the written location back
-// (data polling) until it no longer answers the part's poll value, or for a
+// (data polling, with a short pause between reads) until it no longer
+// answers the part's poll value, or for a
 // fixed time long enough for every known part where the value written is
 // one a busy part answers too.
 #pragma once
@@ -35,6 +36,8 @@ public:
     // that is how long it polls before it gives up.
     static constexpr std::chrono::milliseconds kUnpolledFlashWait{60};
     static constexpr std::chrono::milliseconds kUnpolledEepromWait{25};
+    // The pause between two polls of a write still running.
+    static constexpr std::chrono::microseconds kPollPause{100};
     // Flash above this byte address needs the extended address byte.
     static constexpr uint32_t kExtendedAddressFrom = 0x20000;
 
