@@ -364,23 +364,30 @@ bool TArduinoIspLink::WriteBlock(uint8_t Memory, uint32_t Address, std::span<con
 
 bool TArduinoIspLink::ReadBlock(uint8_t Memory, uint32_t Address, std::span<uint8_t> Data) {
     const bool flash = Memory == kFlash;
-    std::vector<uint8_t> buffer;
+    // Blocks start at even addresses: from an odd one, the byte before is
+    // read along and dropped.
+    std::vector<uint8_t> joined;
+    std::span<uint8_t> target = Data;
     const bool odd = (Address & 1u) != 0;
-    const uint32_t from = Address - (odd ? 1 : 0);
-    buffer.resize(Data.size() + (odd ? 1 : 0));
-    for (size_t done = 0; done < buffer.size();) {
-        const auto n = static_cast<uint32_t>(std::min<size_t>(PageBufferBytes, buffer.size() - done));
-        const uint32_t at = from + static_cast<uint32_t>(done);
+    if (odd) {
+        joined.resize(Data.size() + 1);
+        target = joined;
+        --Address;
+    }
+    for (size_t done = 0; done < target.size();) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(PageBufferBytes, target.size() - done));
+        const uint32_t at = Address + static_cast<uint32_t>(done);
         const std::string what = std::string(flash ? "reading Flash" : "reading EEPROM") +
                                  " at 0x" + Hex(at, 4);
         if (!LoadAddress(at, flash, what)) return false;
         const std::array<uint8_t, 4> cmd{kReadPage, static_cast<uint8_t>(n >> 8),
                                          static_cast<uint8_t>(n), Memory};
-        if (Command(cmd, std::span(buffer).subspan(done, n), what, n * kFlashByteMs) != TReply::Ok)
+        if (Command(cmd, target.subspan(done, n), what, n * kFlashByteMs) != TReply::Ok)
             return false;
         done += n;
     }
-    std::copy(buffer.begin() + (odd ? 1 : 0), buffer.end(), Data.begin());
+    for (size_t i = 0; odd && i < Data.size(); ++i)
+        Data[i] = joined[i + 1];
     return true;
 }
 

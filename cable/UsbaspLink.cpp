@@ -275,7 +275,8 @@ void TUsbaspLink::Disconnect() {
     if (!Connected_) return;
     Connected_ = false;
     std::array<uint8_t, 4> none{};
-    Request(kDisconnect, 0, 0, none, false, "letting the part go", nullptr);
+    int moved = 0;
+    Request(kDisconnect, 0, 0, none, false, "letting the part go", &moved);
 }
 
 bool TUsbaspLink::SetClock(int Option) {
