@@ -10,8 +10,8 @@
 // out.
 //
 //   build/bench/bin/bench_programmers
-#include "ArduinoIspLink.h"
 #include "AVRDeviceTable.h"
+#include "ArduinoIspLink.h"
 #include "StandinProcess.h"
 #include "UsbaspLink.h"
 

@@ -73,11 +73,12 @@ std::string TArduinoIspLink::Where() const {
 }
 
 std::string TArduinoIspLink::Description() const {
-    std::string text = "ArduinoISP on " +
-                       (Simulate_ && Options_.Port.empty()
-                            ? "a simulated board" + (PortPath_.empty() ? "" : " (" + PortPath_ + ")")
-                            : Options_.Port) +
-                       " at " + std::to_string(Options_.Baud) + " baud";
+    std::string text =
+        "ArduinoISP on " +
+        (Simulate_ && Options_.Port.empty()
+             ? "a simulated board" + (PortPath_.empty() ? "" : " (" + PortPath_ + ")")
+             : Options_.Port) +
+        " at " + std::to_string(Options_.Baud) + " baud";
     if (!Versions_.empty()) text += " (" + Versions_ + ")";
     return text + "; " + kWiring;
 }
@@ -102,7 +103,8 @@ bool TArduinoIspLink::Open() {
     Versions_.clear();
     PortPath_ = Options_.Port;
     if (PortPath_.empty()) {
-        if (!Simulate_) return Fail("the arduino cable needs its serial port (arduino:/dev/ttyACM0)");
+        if (!Simulate_)
+            return Fail("the arduino cable needs its serial port (arduino:/dev/ttyACM0)");
         const std::string program = FindStandinProgram("quillon-sim-arduinoisp");
         if (program.empty())
             return Fail("the simulated ArduinoISP (quillon-sim-arduinoisp) is not installed beside "
@@ -159,14 +161,14 @@ bool TArduinoIspLink::Sync() {
     if (!heard)
         return Broken("no answer from " + Where() + " at " + std::to_string(Options_.Baud) +
                       " baud: is the ArduinoISP sketch loaded? is this the board's port?");
-    return Broken("the programmer on " + Where() + " is out of sync (it answered 0x" + Hex(other, 2) +
-                  " to get sync): is the ArduinoISP sketch running at " +
+    return Broken("the programmer on " + Where() + " is out of sync (it answered 0x" +
+                  Hex(other, 2) + " to get sync): is the ArduinoISP sketch running at " +
                   std::to_string(Options_.Baud) + " baud? unplug the board, plug it in and retry");
 }
 
 TArduinoIspLink::TReply TArduinoIspLink::Command(std::span<const uint8_t> Cmd,
-                                                 std::span<uint8_t> Answer,
-                                                 const std::string& What, uint32_t WorkMs) {
+                                                 std::span<uint8_t> Answer, const std::string& What,
+                                                 uint32_t WorkMs) {
     if (!IsOpen()) {
         Fail("the programmer is not open");
         return TReply::Broken;
@@ -188,8 +190,9 @@ TArduinoIspLink::TReply TArduinoIspLink::Command(std::span<const uint8_t> Cmd,
         io = Port_.Read(rest, timeout, got, error);
 
     if (io == TSerialPort::TIo::Gone) {
-        Broken(Where() + " went away while " + What + " (board unplugged?): plug it in again and "
-                                                      "start over");
+        Broken(Where() + " went away while " + What +
+               " (board unplugged?): plug it in again and "
+               "start over");
         return TReply::Broken;
     }
     if (io == TSerialPort::TIo::Error) {
@@ -297,13 +300,27 @@ bool TArduinoIspLink::SetPart(const TAVRdesc& Part) {
     // Device code, revision, programming type, parallel mode, polling, self
     // timed, lock bytes, fuse bytes, Flash and EEPROM poll values, page size,
     // EEPROM size, Flash size; sizes high byte first.
-    const std::array<uint8_t, 21> cmd{
-        kSetDevice, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, Part.FuseKind,
-        Part.FlashPollValue, Part.FlashPollValue, Part.EEpromPollErase, Part.EEpromPollWrite,
-        static_cast<uint8_t>(page >> 8), static_cast<uint8_t>(page),
-        static_cast<uint8_t>(eeprom >> 8), static_cast<uint8_t>(eeprom),
-        static_cast<uint8_t>(flash >> 24), static_cast<uint8_t>(flash >> 16),
-        static_cast<uint8_t>(flash >> 8), static_cast<uint8_t>(flash)};
+    const std::array<uint8_t, 21> cmd{kSetDevice,
+                                      0x00,
+                                      0x00,
+                                      0x00,
+                                      0x01,
+                                      0x01,
+                                      0x01,
+                                      0x01,
+                                      Part.FuseKind,
+                                      Part.FlashPollValue,
+                                      Part.FlashPollValue,
+                                      Part.EEpromPollErase,
+                                      Part.EEpromPollWrite,
+                                      static_cast<uint8_t>(page >> 8),
+                                      static_cast<uint8_t>(page),
+                                      static_cast<uint8_t>(eeprom >> 8),
+                                      static_cast<uint8_t>(eeprom),
+                                      static_cast<uint8_t>(flash >> 24),
+                                      static_cast<uint8_t>(flash >> 16),
+                                      static_cast<uint8_t>(flash >> 8),
+                                      static_cast<uint8_t>(flash)};
     if (Command(cmd, {}, "setting the part's parameters") != TReply::Ok) return false;
     PartSet_ = true;
     PageBytes_ = page;
@@ -346,8 +363,8 @@ bool TArduinoIspLink::WriteBlock(uint8_t Memory, uint32_t Address, std::span<con
     for (size_t done = 0; done < Data.size();) {
         const auto n = static_cast<uint32_t>(std::min<size_t>(PageBufferBytes, Data.size() - done));
         const uint32_t at = Address + static_cast<uint32_t>(done);
-        const std::string what = std::string(flash ? "writing Flash" : "writing EEPROM") +
-                                 " at 0x" + Hex(at, 4);
+        const std::string what =
+            std::string(flash ? "writing Flash" : "writing EEPROM") + " at 0x" + Hex(at, 4);
         if (!LoadAddress(at, flash, what)) return false;
         std::vector<uint8_t> cmd{kProgramPage, static_cast<uint8_t>(n >> 8),
                                  static_cast<uint8_t>(n), Memory};
@@ -375,10 +392,11 @@ bool TArduinoIspLink::ReadBlock(uint8_t Memory, uint32_t Address, std::span<uint
         --Address;
     }
     for (size_t done = 0; done < target.size();) {
-        const auto n = static_cast<uint32_t>(std::min<size_t>(PageBufferBytes, target.size() - done));
+        const auto n =
+            static_cast<uint32_t>(std::min<size_t>(PageBufferBytes, target.size() - done));
         const uint32_t at = Address + static_cast<uint32_t>(done);
-        const std::string what = std::string(flash ? "reading Flash" : "reading EEPROM") +
-                                 " at 0x" + Hex(at, 4);
+        const std::string what =
+            std::string(flash ? "reading Flash" : "reading EEPROM") + " at 0x" + Hex(at, 4);
         if (!LoadAddress(at, flash, what)) return false;
         const std::array<uint8_t, 4> cmd{kReadPage, static_cast<uint8_t>(n >> 8),
                                          static_cast<uint8_t>(n), Memory};

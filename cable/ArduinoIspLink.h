@@ -28,7 +28,7 @@
 namespace cable {
 
 struct TArduinoIspOptions {
-    std::string Port;           // empty: the simulated board (simulate only)
+    std::string Port; // empty: the simulated board (simulate only)
     uint32_t Baud = 19200;
     uint32_t BootWaitMs = 2000; // silence after the reset, for the boot loader to hand over
 };

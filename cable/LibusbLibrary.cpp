@@ -36,8 +36,8 @@ bool TLibusbLibrary::Load(bool simulate, std::string& error) {
         const std::string dir = ExecutableDir();
         if (!dir.empty()) {
             candidates.push_back((std::filesystem::path(dir) / kStandin).string());
-            candidates.push_back(
-                (std::filesystem::path(dir) / InstalledPortLibraryDir / kStandin).lexically_normal());
+            candidates.push_back((std::filesystem::path(dir) / InstalledPortLibraryDir / kStandin)
+                                     .lexically_normal());
         }
     } else {
         candidates.push_back(kSystemLibrary);

@@ -71,7 +71,8 @@ bool TStandinProcess::Start(const std::string& path, std::string& firstLine, std
     const auto deadline = Clock::now() + timeout;
     bool complete = false;
     while (!complete) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd p{out[0], POLLIN, 0};
         if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) break;
         char c = 0;

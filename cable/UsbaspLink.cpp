@@ -34,7 +34,7 @@ constexpr std::array<TUsbIds, 2> kIds{{{0x16C0, 0x05DC, true}, {0x03EB, 0xC7B4, 
 constexpr const char* kProduct = "USBasp";
 
 // SCK of each clock option, in Hz; 0 is the firmware's own choice.
-constexpr std::array<uint32_t, 13> kSckHz{0,     500,   1000,  2000,   4000,   8000,  16000,
+constexpr std::array<uint32_t, 13> kSckHz{0,     500,   1000,   2000,   4000,   8000,   16000,
                                           32000, 93750, 187500, 375000, 750000, 1500000};
 // More than 2 CPU clocks a phase for a part on a 1 MHz clock.
 constexpr int kStartOption = 9;
@@ -43,7 +43,8 @@ constexpr int kFastestOption = 12;
 
 constexpr unsigned kTimeoutMs = 5000;
 
-constexpr const char* kHeader = "10-pin header: 1 MOSI, 5 RESET, 7 SCK, 9 MISO, 2 VCC, 4/6/8/10 GND";
+constexpr const char* kHeader =
+    "10-pin header: 1 MOSI, 5 RESET, 7 SCK, 9 MISO, 2 VCC, 4/6/8/10 GND";
 
 std::string Hex(uint32_t v, int digits) {
     char text[16];
@@ -126,9 +127,9 @@ bool TUsbaspLink::Request(uint8_t Code, uint16_t Value, uint16_t Index, std::spa
     if (Handle_ == nullptr) return Fail("the USBasp is not open");
     const unsigned type = unsigned{LIBUSB_REQUEST_TYPE_VENDOR} | unsigned{LIBUSB_RECIPIENT_DEVICE} |
                           unsigned{Out ? LIBUSB_ENDPOINT_OUT : LIBUSB_ENDPOINT_IN};
-    const int r = Lib_.Api().ControlTransfer(Handle_, static_cast<uint8_t>(type), Code, Value, Index,
-                                             Data.data(), static_cast<uint16_t>(Data.size()),
-                                             kTimeoutMs);
+    const int r =
+        Lib_.Api().ControlTransfer(Handle_, static_cast<uint8_t>(type), Code, Value, Index,
+                                   Data.data(), static_cast<uint16_t>(Data.size()), kTimeoutMs);
     if (r == LIBUSB_ERROR_NO_DEVICE)
         return Broken("the USBasp went away while " + What +
                       " (unplugged?): plug it in again and start over");
@@ -218,7 +219,8 @@ bool TUsbaspLink::Find(std::string& Why) {
         if (desc.iSerialNumber != 0) {
             const int len =
                 api.GetStringDescriptorAscii(handle, desc.iSerialNumber, text.data(), text.size());
-            if (len > 0) serial.assign(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(len));
+            if (len > 0)
+                serial.assign(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(len));
         }
         found.push_back({handle, serial, place});
     }
@@ -232,7 +234,8 @@ bool TUsbaspLink::Find(std::string& Why) {
         chosen = std::find_if(found.begin(), found.end(),
                               [&](const TFound& f) { return f.Serial == Options_.Serial; });
         if (chosen == found.end() && !found.empty())
-            Why = "no USBasp with serial " + Options_.Serial + " (plugged in: " + List(serials) + ")";
+            Why =
+                "no USBasp with serial " + Options_.Serial + " (plugged in: " + List(serials) + ")";
     } else if (found.size() == 1) {
         chosen = found.begin();
     } else if (found.size() > 1) {
@@ -259,7 +262,8 @@ bool TUsbaspLink::Find(std::string& Why) {
         Why = "cannot open the USBasp at " + List(others);
     else
         Why = "no USBasp found (USB ids 16C0:05DC \"USBasp\", or 03EB:C7B4 on older boards)" +
-              (foreign.empty() ? std::string() : ", only other devices with its ids at " + List(foreign)) +
+              (foreign.empty() ? std::string()
+                               : ", only other devices with its ids at " + List(foreign)) +
               ": is it plugged in? lsusb lists the USB devices";
     return false;
 }
@@ -282,8 +286,8 @@ void TUsbaspLink::Disconnect() {
 bool TUsbaspLink::SetClock(int Option) {
     std::array<uint8_t, 4> answer{};
     int moved = 0;
-    if (!Request(kSetIspClock, static_cast<uint16_t>(Option), 0, answer, false,
-                 "setting its clock", &moved))
+    if (!Request(kSetIspClock, static_cast<uint16_t>(Option), 0, answer, false, "setting its clock",
+                 &moved))
         return false;
     if (moved < 1 || answer[0] != 0) return false; // older firmware, or an option it refused
     // The firmware takes the clock when it next connects.
@@ -315,8 +319,8 @@ bool TUsbaspLink::ProgrammingEnable() {
         return false;
     // Firmware that gives no status leaves it to the signature.
     if (moved == 0 || answer[0] == 0) return true;
-    return Fail("the USBasp found no part answering at " + PaceText() +
-                ": check the wiring (" + kHeader + ") and the part's power" +
+    return Fail("the USBasp found no part answering at " + PaceText() + ": check the wiring (" +
+                kHeader + ") and the part's power" +
                 (ClockSettable_ ? std::string()
                                 : "; for a part on a slow clock close its slow-clock jumper"));
 }
@@ -394,8 +398,8 @@ bool TUsbaspLink::WriteBlocks(uint8_t Code, uint32_t Address, std::span<const ui
         if (FlashBytes_ > 0x10000) {
             std::array<uint8_t, 4> none{};
             int moved = 0;
-            if (!Request(kSetLongAddress, static_cast<uint16_t>(at), static_cast<uint16_t>(at >> 16),
-                         none, false, what, &moved))
+            if (!Request(kSetLongAddress, static_cast<uint16_t>(at),
+                         static_cast<uint16_t>(at >> 16), none, false, what, &moved))
                 return false;
         }
         // wIndex: page size bits 0-7 in its low byte; the block flags and
@@ -403,8 +407,8 @@ bool TUsbaspLink::WriteBlocks(uint8_t Code, uint32_t Address, std::span<const ui
         const uint32_t page = flash ? PageBytes_ : 0;
         const uint8_t flags = static_cast<uint8_t>((done == 0 ? kFirstBlock : 0) |
                                                    (done + n == Data.size() ? kLastBlock : 0));
-        const auto index = static_cast<uint16_t>((page & 0xFF) |
-                                                 ((flags | ((page & 0xF00) >> 4)) << 8));
+        const auto index =
+            static_cast<uint16_t>((page & 0xFF) | ((flags | ((page & 0xF00) >> 4)) << 8));
         std::vector<uint8_t> block(Data.begin() + static_cast<std::ptrdiff_t>(done),
                                    Data.begin() + static_cast<std::ptrdiff_t>(done + n));
         if (!Request(Code, static_cast<uint16_t>(at), index, block, true, what)) return false;
@@ -422,8 +426,8 @@ bool TUsbaspLink::ReadBlocks(uint8_t Code, uint32_t Address, std::span<uint8_t> 
         if (FlashBytes_ > 0x10000) {
             std::array<uint8_t, 4> none{};
             int moved = 0;
-            if (!Request(kSetLongAddress, static_cast<uint16_t>(at), static_cast<uint16_t>(at >> 16),
-                         none, false, what, &moved))
+            if (!Request(kSetLongAddress, static_cast<uint16_t>(at),
+                         static_cast<uint16_t>(at >> 16), none, false, what, &moved))
                 return false;
         }
         if (!Request(Code, static_cast<uint16_t>(at), 0, Data.subspan(done, n), false, what))

@@ -56,7 +56,8 @@ public:
     bool Transfer(std::span<const TIspBytes> Out, std::span<TIspBytes> In) override;
 
     bool SlowDown() override;
-    void SpeedUp(const std::function<bool()>& Answers, const std::function<bool()>& Confirms) override;
+    void SpeedUp(const std::function<bool()>& Answers,
+                 const std::function<bool()>& Confirms) override;
     std::string PaceText() const override;
 
     uint64_t NowUs() override;
@@ -80,7 +81,8 @@ private:
     void Disconnect();
     bool WriteBlocks(uint8_t Code, uint32_t Address, std::span<const uint8_t> Data,
                      const std::string& What);
-    bool ReadBlocks(uint8_t Code, uint32_t Address, std::span<uint8_t> Data, const std::string& What);
+    bool ReadBlocks(uint8_t Code, uint32_t Address, std::span<uint8_t> Data,
+                    const std::string& What);
 
     TUsbaspOptions Options_;
     bool Simulate_;

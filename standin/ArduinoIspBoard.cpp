@@ -122,8 +122,8 @@ void ArduinoIspBoard::PortOpened() {
     address_ = 0;
     isp_->SetPollValues(device_.poll);
     isp_->Release();
-    bootUntilNs_ = part_->NowNs() + static_cast<uint64_t>(
-                                        std::chrono::nanoseconds(setup_.bootTime).count());
+    bootUntilNs_ =
+        part_->NowNs() + static_cast<uint64_t>(std::chrono::nanoseconds(setup_.bootTime).count());
 }
 
 bool ArduinoIspBoard::Gone() {
@@ -224,8 +224,8 @@ void ArduinoIspBoard::Answer(std::initializer_list<uint8_t> bytes) {
 
 void ArduinoIspBoard::RunBootLoader(const Command& cmd) {
     // It stays as long as it is spoken to.
-    bootUntilNs_ = part_->NowNs() + static_cast<uint64_t>(
-                                        std::chrono::nanoseconds(setup_.bootTime).count());
+    bootUntilNs_ =
+        part_->NowNs() + static_cast<uint64_t>(std::chrono::nanoseconds(setup_.bootTime).count());
     if (!cmd.checked) {
         Answer({kNoSync});
         return;
@@ -247,7 +247,9 @@ void ArduinoIspBoard::RunBootLoader(const Command& cmd) {
         break;
     case kGetParameter:
         Answer({kInSync,
-                a[0] == 0x80 ? kBootHardwareVersion : a[0] == 0x81 ? kBootSoftwareMajor : uint8_t{0},
+                a[0] == 0x80   ? kBootHardwareVersion
+                : a[0] == 0x81 ? kBootSoftwareMajor
+                               : uint8_t{0},
                 kOk});
         break;
     case kUniversal:

@@ -104,8 +104,8 @@ private:
     bool bootWarned_ = false;
     bool pulled_ = false;
     bool sessionEnds_ = false;
-    bool spent_ = false;        // the part's session was reported: the next one gets a fresh clock
-    uint64_t sessionMark_ = 0;  // bytes received when the session began
+    bool spent_ = false;       // the part's session was reported: the next one gets a fresh clock
+    uint64_t sessionMark_ = 0; // bytes received when the session began
 };
 
 } // namespace standin

@@ -153,8 +153,7 @@ bool FirmwareIsp::WriteEeprom(uint32_t address, uint8_t value) {
     // EEPROM bytes are erased before they are written: the byte reads back
     // exactly once the part is done.
     const bool unpollable = value == poll_.eepromErase || value == poll_.eepromWrite;
-    return WaitWritten([&] { return ReadEeprom(address); }, value, unpollable,
-                       kUnpolledEepromWait);
+    return WaitWritten([&] { return ReadEeprom(address); }, value, unpollable, kUnpolledEepromWait);
 }
 
 } // namespace standin

@@ -90,11 +90,11 @@ private:
     PollValues poll_;
     bool programming_ = false;
     bool pageLoaded_ = false;
-    uint32_t pageAddress_ = 0;   // byte address of a byte in the loaded page
-    bool pagePollable_ = false;  // a byte loaded into the page differs from the poll value
-    uint32_t pollAddress_ = 0;   // ... that byte
+    uint32_t pageAddress_ = 0;  // byte address of a byte in the loaded page
+    bool pagePollable_ = false; // a byte loaded into the page differs from the poll value
+    uint32_t pollAddress_ = 0;  // ... that byte
     uint8_t pollValue_ = 0;
-    int extendedSent_ = -1;      // the extended address byte last sent, -1: none
+    int extendedSent_ = -1; // the extended address byte last sent, -1: none
 };
 
 } // namespace standin

@@ -142,7 +142,7 @@ int OpenPty(std::string& path) {
 } // namespace
 
 int main() {
-    struct sigaction stop{};
+    struct sigaction stop {};
     stop.sa_handler = OnStopSignal;
     sigemptyset(&stop.sa_mask);
     sigaction(SIGTERM, &stop, nullptr);

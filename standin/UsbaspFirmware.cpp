@@ -142,9 +142,9 @@ int UsbaspFirmware::Run(uint8_t request, uint16_t value, uint16_t index, uint8_t
                         uint16_t length) {
     switch (request) {
     case kConnect: {
-        const uint32_t hz = sckOption_ != 0           ? kSckHz[sckOption_]
-                            : setup_.slowJumper       ? kSlowJumperHz
-                                                      : kSckHz[0];
+        const uint32_t hz = sckOption_ != 0     ? kSckHz[sckOption_]
+                            : setup_.slowJumper ? kSlowJumperHz
+                                                : kSckHz[0];
         isp_.SetPhase(std::chrono::nanoseconds(500000000 / hz));
         isp_.Connect();
         longAddress_ = false;
@@ -155,9 +155,9 @@ int UsbaspFirmware::Run(uint8_t request, uint16_t value, uint16_t index, uint8_t
         return 0;
     case kTransmit: {
         if (length < 4) return LIBUSB_ERROR_OVERFLOW;
-        const IspInstruction in = isp_.Transfer(
-            {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8),
-             static_cast<uint8_t>(index & 0xFF), static_cast<uint8_t>(index >> 8)});
+        const IspInstruction in =
+            isp_.Transfer({static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8),
+                           static_cast<uint8_t>(index & 0xFF), static_cast<uint8_t>(index >> 8)});
         std::memcpy(data, in.data(), 4);
         return 4;
     }

@@ -57,8 +57,8 @@ public:
     // One control transfer: the bytes moved, or a negative libusb error
     // (LIBUSB_ERROR_PIPE for a request in the wrong direction,
     // LIBUSB_ERROR_NO_DEVICE once the device is pulled).
-    int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                uint8_t* data, uint16_t length);
+    int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                uint16_t length);
 
     SimBoard& Board() { return board_; }
     // The device was pulled (QUILLON_SIM_DISCONNECT_AFTER pin accesses).

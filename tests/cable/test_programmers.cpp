@@ -4,8 +4,8 @@
 // blocks write must land in the simulated part's memories (its state
 // folder), and every fault must end in one line that says what to do, with
 // nothing left open.
-#include "ArduinoIspLink.h"
 #include "AVRDeviceTable.h"
+#include "ArduinoIspLink.h"
 #include "UsbaspLink.h"
 
 #include <gtest/gtest.h>
@@ -36,10 +36,10 @@ using Settings = std::map<std::string, std::string>;
 // Every setting the simulated programmers read, so that none leaks in from
 // the environment the tests run in.
 const char* const kVariables[] = {
-    "QUILLON_SIM_DEVICE",       "QUILLON_SIM_CLOCK_HZ",         "QUILLON_SIM_STATE",
-    "QUILLON_SIM_BUSY_SCALE",   "QUILLON_SIM_DISCONNECT_AFTER", "QUILLON_SIM_CABLE_FAULT",
-    "QUILLON_SIM_BOOT_MS",      "QUILLON_SIM_USB_SERIAL",       "QUILLON_SIM_USB_IDS",
-    "QUILLON_SIM_USB_PRODUCT",  "QUILLON_SIM_USBASP_CLOCK",     "QUILLON_SIM_REPORT"};
+    "QUILLON_SIM_DEVICE",      "QUILLON_SIM_CLOCK_HZ",         "QUILLON_SIM_STATE",
+    "QUILLON_SIM_BUSY_SCALE",  "QUILLON_SIM_DISCONNECT_AFTER", "QUILLON_SIM_CABLE_FAULT",
+    "QUILLON_SIM_BOOT_MS",     "QUILLON_SIM_USB_SERIAL",       "QUILLON_SIM_USB_IDS",
+    "QUILLON_SIM_USB_PRODUCT", "QUILLON_SIM_USBASP_CLOCK",     "QUILLON_SIM_REPORT"};
 
 // The environment of one test: the given settings, nothing else.
 class Environment {
@@ -80,16 +80,15 @@ std::unique_ptr<TIspLink> MakeLink(Programmer programmer, const std::string& opt
     std::string error;
     const auto options = cable::ParseCableOptions(optionText, error);
     EXPECT_TRUE(options) << error;
-    auto link = programmer == Programmer::Arduino
-                    ? cable::MakeArduinoIspLink(*options, true, error)
-                    : cable::MakeUsbaspLink(*options, true, error);
+    auto link = programmer == Programmer::Arduino ? cable::MakeArduinoIspLink(*options, true, error)
+                                                  : cable::MakeUsbaspLink(*options, true, error);
     EXPECT_TRUE(link) << error;
     return link;
 }
 
 size_t OpenDescriptors() {
-    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"),
-                                             fs::directory_iterator()));
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
 TIspBytes Instruction(TIspLink& link, TIspBytes out) {
@@ -201,7 +200,8 @@ TEST_P(ProgrammerTransfer, BlocksLandInThePart) {
     for (const auto& [at, n] : eepromSpans) {
         std::vector<uint8_t> back(n);
         ASSERT_TRUE(blocks->ReadEEpromBlock(at, back)) << link->FailureText();
-        EXPECT_TRUE(std::equal(back.begin(), back.end(), eeprom.begin() + at)) << "EEPROM at " << at;
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), eeprom.begin() + at))
+            << "EEPROM at " << at;
     }
     link->Close();
     EXPECT_FALSE(link->IsOpen());
@@ -255,28 +255,64 @@ struct FaultCase {
 // is left behind.
 TEST(ProgrammerFaults, SayWhatToDoAndLetGo) {
     const std::vector<FaultCase> faults{
-        {"board without the sketch", Programmer::Arduino, {{"QUILLON_SIM_CABLE_FAULT", "silent"}},
-         FaultCase::AtOpen, "is the ArduinoISP sketch loaded? is this the board's port?"},
-        {"out of sync", Programmer::Arduino, {{"QUILLON_SIM_CABLE_FAULT", "nosync"}},
-         FaultCase::AtOpen, "is out of sync (it answered 0x15"},
-        {"no part on the pins", Programmer::Arduino, {{"QUILLON_SIM_DEVICE", "none"}},
-         FaultCase::AtEnable, "found no part answering on its ISP pins: check the wiring", true},
-        {"programmer failure", Programmer::Arduino, {{"QUILLON_SIM_CABLE_FAULT", "fail"}},
-         FaultCase::AtWrite, "reported a failure writing Flash at 0x0000", true},
-        {"board unplugged", Programmer::Arduino, {{"QUILLON_SIM_DISCONNECT_AFTER", "60000"}},
-         FaultCase::AtWrite, "went away while writing Flash"},
-        {"no USBasp", Programmer::Usbasp, {{"QUILLON_SIM_CABLE_FAULT", "absent"}},
-         FaultCase::AtOpen, "no USBasp found (USB ids 16C0:05DC"},
-        {"another device on the ids", Programmer::Usbasp, {{"QUILLON_SIM_USB_PRODUCT", "Gadget"}},
-         FaultCase::AtOpen, "only other devices with its ids at bus 1 device 2 (\"Gadget\")"},
-        {"permission denied", Programmer::Usbasp, {{"QUILLON_SIM_CABLE_FAULT", "denied"}},
-         FaultCase::AtOpen, "permission denied on the USBasp at bus 1 device 2: install the udev rule"},
-        {"several, none chosen", Programmer::Usbasp, {{"QUILLON_SIM_USB_SERIAL", "A1,B2"}},
-         FaultCase::AtOpen, "several USBasps are plugged in (serials A1, B2): choose one"},
-        {"USBasp without a part", Programmer::Usbasp, {{"QUILLON_SIM_CABLE_FAULT", "fail"}},
-         FaultCase::AtEnable, "the USBasp found no part answering at SCK 187.5 kHz", true},
-        {"USBasp unplugged", Programmer::Usbasp, {{"QUILLON_SIM_DISCONNECT_AFTER", "60000"}},
-         FaultCase::AtWrite, "the USBasp went away while writing Flash at 0x"},
+        {"board without the sketch",
+         Programmer::Arduino,
+         {{"QUILLON_SIM_CABLE_FAULT", "silent"}},
+         FaultCase::AtOpen,
+         "is the ArduinoISP sketch loaded? is this the board's port?"},
+        {"out of sync",
+         Programmer::Arduino,
+         {{"QUILLON_SIM_CABLE_FAULT", "nosync"}},
+         FaultCase::AtOpen,
+         "is out of sync (it answered 0x15"},
+        {"no part on the pins",
+         Programmer::Arduino,
+         {{"QUILLON_SIM_DEVICE", "none"}},
+         FaultCase::AtEnable,
+         "found no part answering on its ISP pins: check the wiring",
+         true},
+        {"programmer failure",
+         Programmer::Arduino,
+         {{"QUILLON_SIM_CABLE_FAULT", "fail"}},
+         FaultCase::AtWrite,
+         "reported a failure writing Flash at 0x0000",
+         true},
+        {"board unplugged",
+         Programmer::Arduino,
+         {{"QUILLON_SIM_DISCONNECT_AFTER", "60000"}},
+         FaultCase::AtWrite,
+         "went away while writing Flash"},
+        {"no USBasp",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_CABLE_FAULT", "absent"}},
+         FaultCase::AtOpen,
+         "no USBasp found (USB ids 16C0:05DC"},
+        {"another device on the ids",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_USB_PRODUCT", "Gadget"}},
+         FaultCase::AtOpen,
+         "only other devices with its ids at bus 1 device 2 (\"Gadget\")"},
+        {"permission denied",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_CABLE_FAULT", "denied"}},
+         FaultCase::AtOpen,
+         "permission denied on the USBasp at bus 1 device 2: install the udev rule"},
+        {"several, none chosen",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_USB_SERIAL", "A1,B2"}},
+         FaultCase::AtOpen,
+         "several USBasps are plugged in (serials A1, B2): choose one"},
+        {"USBasp without a part",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_CABLE_FAULT", "fail"}},
+         FaultCase::AtEnable,
+         "the USBasp found no part answering at SCK 187.5 kHz",
+         true},
+        {"USBasp unplugged",
+         Programmer::Usbasp,
+         {{"QUILLON_SIM_DISCONNECT_AFTER", "60000"}},
+         FaultCase::AtWrite,
+         "the USBasp went away while writing Flash at 0x"},
     };
     const TAVRdesc& m328p = AVRDeviceTable[static_cast<size_t>(FindDeviceRow(0x95, 0x0F))];
     const std::vector<uint8_t> image(4096, 0x5A);
