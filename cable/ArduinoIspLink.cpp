@@ -40,6 +40,8 @@ constexpr uint8_t kSoftwareMinor = 0x82;
 constexpr int kSyncTries = 5;
 constexpr auto kSyncWait = 250ms;
 constexpr auto kResetLow = 50ms;
+// What a board takes to start the sketch when its boot loader leaves.
+constexpr uint32_t kHandOverMs = 100;
 // Beyond the bytes on the line: how long the sketch may take before it
 // answers, at the least, to enter programming mode, and per byte written.
 constexpr uint32_t kAnswerSlackMs = 500;
@@ -111,6 +113,14 @@ bool TArduinoIspLink::Open() {
                         "this program");
         std::string error;
         if (!Board_.Start(program, PortPath_, error)) return Fail(error);
+        // It names its terminal, or says why it cannot start.
+        if (PortPath_.empty() || PortPath_[0] != '/') {
+            const std::string why =
+                PortPath_.rfind("error: ", 0) == 0 ? PortPath_.substr(7) : PortPath_;
+            PortPath_.clear();
+            Board_.Stop();
+            return Fail("the simulated ArduinoISP did not start: " + why);
+        }
     }
     std::string error;
     if (!Port_.Open(PortPath_, Options_.Baud, error)) return Broken(error);
@@ -119,6 +129,15 @@ bool TArduinoIspLink::Open() {
     // dropped.
     Port_.PulseDtr(kResetLow);
     Sleep(Options_.BootWaitMs);
+    Port_.Discard();
+    if (!Sync()) return false;
+    // Should a boot loader have answered after all (a wait too short for
+    // it), leave programming mode starts the application, the sketch; the
+    // sketch itself has nothing to leave. Then in sync again, with the
+    // sketch for sure.
+    const std::array<uint8_t, 1> leave{kLeaveProgramming};
+    if (Command(leave, {}, "handing over to the sketch") == TReply::Broken) return false;
+    Sleep(kHandOverMs);
     Port_.Discard();
     if (!Sync()) return false;
 

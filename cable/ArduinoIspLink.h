@@ -11,7 +11,10 @@
 // while after the reset and only as long as it is spoken to, so a host that
 // says nothing until it has surely timed out talks to the sketch and never
 // to the boot loader (which would write the board's own chip). Only then
-// does it get in sync, with a few tries.
+// does it get in sync, with a few tries. Should a boot loader answer all the
+// same (a wait too short for it), leave programming mode sends it on to the
+// application, the sketch, which itself has nothing to leave; the link then
+// gets in sync again.
 #pragma once
 
 #include "CableOptions.h"

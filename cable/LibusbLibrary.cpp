@@ -109,6 +109,8 @@ std::string LibusbErrorText(int code) {
         return "out of memory";
     case LIBUSB_ERROR_NOT_SUPPORTED:
         return "not supported on this system";
+    case LIBUSB_ERROR_OTHER:
+        return "an unexpected error";
     default:
         return "libusb error " + std::to_string(code);
     }

@@ -313,10 +313,10 @@ void ArduinoIspBoard::RunSketch(const Command& cmd) {
     case kEnterProgramming:
         Answer({kInSync, EnterProgramming() ? kOk : kFailed});
         break;
-    case kLeaveProgramming:
+    case kLeaveProgramming: // ends the session when there was one to leave
+        sessionEnds_ = programming;
         LeaveProgramming();
         Answer({kInSync, kOk});
-        sessionEnds_ = true;
         break;
     case kChipErase:
         if (programming) {

@@ -14,8 +14,8 @@
 // then does the sketch start. The boot loader writes and reads the board's
 // own chip, never the part on the ISP pins.
 //
-// A session (from the port's opening or the last leave programming mode to
-// the next leave or the port's closing) ends with the "simulated part:"
+// A session (from the port's opening or the last time programming mode was
+// left, to the next time it is left or the port's closing) ends with the "simulated part:"
 // line when QUILLON_SIM_REPORT is set; the part keeps its memories between
 // sessions.
 #pragma once

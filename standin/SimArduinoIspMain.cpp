@@ -1,6 +1,7 @@
 // quillon-sim-arduinoisp: a simulated Arduino running the ArduinoISP
 // sketch, with a simulated part on its ISP pins, behind a pseudo-terminal.
-// It prints the terminal's path as the first line of its standard output and
+// It prints the terminal's path as the first line of its standard output (or,
+// when it cannot start, "error: " and why, there and on standard error) and
 // serves whoever opens it, one opener after the other, until SIGTERM or
 // SIGINT. Any program that speaks STK500 version 1 over a tty can program
 // the part through it, exactly as through a real board: open the path, set
@@ -41,6 +42,14 @@ void OnStopSignal(int) {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+// Why the program cannot start, where its first line is expected too.
+int CannotStart(const std::string& why, int status) {
+    std::fprintf(stderr, "quillon-sim-arduinoisp: %s\n", why.c_str());
+    std::printf("error: %s\n", why.c_str());
+    std::fflush(stdout);
+    return status;
+}
 
 // How often a blocked wait looks at the stop flag, and how often a closed
 // terminal is looked at for its next opener.
@@ -151,16 +160,10 @@ int main() {
 
     standin::ArduinoIspSetup setup;
     std::string error;
-    if (!standin::ArduinoIspSetup::FromEnvironment(setup, error)) {
-        std::fprintf(stderr, "quillon-sim-arduinoisp: %s\n", error.c_str());
-        return 2;
-    }
+    if (!standin::ArduinoIspSetup::FromEnvironment(setup, error)) return CannotStart(error, 2);
     std::string path;
     const int fd = OpenPty(path);
-    if (fd < 0) {
-        std::fprintf(stderr, "quillon-sim-arduinoisp: %s\n", path.c_str());
-        return 1;
-    }
+    if (fd < 0) return CannotStart(path, 1);
     PtyLine pty(fd);
     standin::TimedSerial line(pty);
     int status = 0;
@@ -178,8 +181,7 @@ int main() {
             }
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quillon-sim-arduinoisp: %s\n", e.what());
-        status = 2;
+        status = CannotStart(e.what(), 2);
     }
     close(fd);
     return status;
