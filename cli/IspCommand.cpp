@@ -1,5 +1,6 @@
 #include "IspCommand.h"
 
+#include "CableChoice.h"
 #include "MemoryImage.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ constexpr TVerbInfo Verbs[] = {
     {"identify", TVerb::vbIdentify, 0, 0}, {"write", TVerb::vbWrite, 1, 2},
     {"read", TVerb::vbRead, 1, 2},         {"verify", TVerb::vbVerify, 1, 2},
     {"fuses", TVerb::vbFuses, 1, 3},       {"release", TVerb::vbRelease, 0, 0},
-    {"parts", TVerb::vbParts, 0, 0},
+    {"parts", TVerb::vbParts, 0, 0},       {"cables", TVerb::vbCables, 0, 0},
 };
 
 // Two hex digits at most, with or without a "0x" prefix.
@@ -124,7 +125,7 @@ int Identify(TAVRisp& engine, std::ostream& out) {
 } // namespace
 
 std::string UsageText() {
-    return "usage: quillon-isp [--fast] COMMAND [--truncate] [FILE...]\n"
+    return "usage: quillon-isp [--fast] [--cable NAME[:OPTIONS]] [--simulate] COMMAND [--truncate] [FILE...]\n"
            "  identify                      name, Flash and EEPROM sizes, fuse bytes\n"
            "  write FLASH [EEPROM]          erase, write Flash (and EEPROM), verify both;\n"
            "                                without an EEPROM image the EEPROM must be erased\n"
@@ -133,14 +134,21 @@ std::string UsageText() {
            "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
            "  release                       release the part\n"
            "  parts                         list the parts this tool knows\n"
+           "  cables                        list the cables, their options and wiring\n"
            "  --truncate                    write, verify: take the first part of an image\n"
            "                                longer than the memory instead of refusing it\n"
            "  --fast                        fast programming: wait for the part instead of\n"
            "                                the fixed times, skip what the erased part already\n"
            "                                holds, clock bits as fast as the part allows\n"
+           "  --cable NAME[:OPTIONS]        the cable or programmer: lpt (default), sim, gpio,\n"
+           "                                spidev, ftdi, serial, arduino, usbasp; options are\n"
+           "                                NAME=VALUE items separated by commas\n"
+           "  --simulate                    the cable's stand-in and the simulated part instead\n"
+           "                                of the hardware\n"
            "  -h, --help                    print this text\n"
            "  --version                     print the version\n"
-           "The port library is chosen by QUILLON_PORTIO (lpt, sim or a path).\n";
+           "Without --cable, QUILLON_CABLE names the cable; without either, QUILLON_PORTIO\n"
+           "chooses the parallel port's library (lpt, sim or a path).\n";
 }
 
 std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& args,
@@ -149,18 +157,41 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     std::vector<std::string> words;
     bool truncate = false;
     bool fast = false;
+    bool simulate = false;
+    std::optional<std::string> cable;
     std::string unknown;
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             TCommandLine help;
             help.help = true;
             return help;
         }
-        if (arg == "--truncate")
+        if (arg == "--truncate") {
             truncate = true;
-        else if (arg == "--fast")
+        } else if (arg == "--fast") {
             fast = true;
-        else if (arg.size() > 1 && arg[0] == '-')
+        } else if (arg == "--simulate") {
+            simulate = true;
+        } else if (arg == "--cable" || arg.rfind("--cable=", 0) == 0) {
+            std::string value = arg.size() > 7 ? arg.substr(8) : std::string();
+            if (arg == "--cable") {
+                if (i + 1 == args.size()) {
+                    error = "--cable needs a cable, e.g. --cable gpio";
+                    return std::nullopt;
+                }
+                value = args[++i];
+            }
+            if (cable) {
+                error = "--cable given twice";
+                return std::nullopt;
+            }
+            if (value.empty()) {
+                error = "--cable needs a cable, e.g. --cable gpio";
+                return std::nullopt;
+            }
+            cable = value;
+        } else if (arg.size() > 1 && arg[0] == '-')
             unknown = unknown.empty() ? arg : unknown;
         else
             words.push_back(arg);
@@ -192,6 +223,8 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     command.verb = info->verb;
     command.truncate = truncate;
     command.fast = fast;
+    command.simulate = simulate;
+    command.cable = cable.value_or(std::string());
     for (std::size_t i = 1; i < words.size(); ++i) {
         if (command.verb == TVerb::vbFuses) {
             const auto value = ParseFuseByte(words[i]);
@@ -227,9 +260,17 @@ void ListParts(std::ostream& out) {
     }
 }
 
+bool TouchesPart(TVerb verb) {
+    return verb != TVerb::vbParts && verb != TVerb::vbCables;
+}
+
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
     if (command.verb == TVerb::vbParts) {
         ListParts(out);
+        return ExitOk;
+    }
+    if (command.verb == TVerb::vbCables) {
+        cable::ListCables(out);
         return ExitOk;
     }
     engine.SetFastMode(command.fast);
@@ -247,6 +288,7 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
         return ExitOk;
 
     case TVerb::vbParts: // listed before identification
+    case TVerb::vbCables:
         break;
 
     case TVerb::vbFuses: {

@@ -18,7 +18,7 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease, vbParts };
+enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease, vbParts, vbCables };
 
 struct TCommandLine {
     TVerb verb = TVerb::vbIdentify;
@@ -33,6 +33,11 @@ struct TCommandLine {
     bool help = false;
     // --fast: the engine's fast programming mode for this command.
     bool fast = false;
+    // --cable NAME[:OPTIONS]: the cable, as given (empty: QUILLON_CABLE, or
+    // the port library of QUILLON_PORTIO).
+    std::string cable;
+    // --simulate: the cable's stand-in instead of the hardware.
+    bool simulate = false;
 };
 
 // The usage text, printed for --help and on wrong usage.
@@ -46,8 +51,11 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
 // Lists the part catalogue: name, signature, sizes, page and fuse bytes.
 void ListParts(std::ostream& out);
 
-// Runs the command on `engine`, whose port is already open (`parts` needs
-// no port and touches no part). Results go to
+// Whether the command drives a part (parts and cables only list).
+bool TouchesPart(TVerb verb);
+
+// Runs the command on `engine`, whose port is already open (`parts` and
+// `cables` need no port and touch no part). Results go to
 // `out`; warnings and the reason of a failure go to `err`. Returns ExitOk or
 // ExitFailed.
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err);

@@ -1,5 +1,6 @@
 // quillon-isp: programs, reads and verifies a part from the command line,
 // on the same engine, image files and port libraries as the window.
+#include "CableChoice.h"
 #include "ConsoleDisplay.h"
 #include "IspCommand.h"
 #include "QuillonVersion.h"
@@ -24,10 +25,10 @@ int main(int argc, char** argv) {
         return cli::ExitOk;
     }
 
-    // The catalogue is listed without touching the port.
-    if (command->verb == cli::TVerb::vbParts) {
-        cli::ListParts(std::cout);
-        return cli::ExitOk;
+    // The catalogue and the cables are listed without touching the port.
+    if (!cli::TouchesPart(command->verb)) {
+        TAVRisp none;
+        return cli::RunCommand(*command, none, std::cout, std::cerr);
     }
 
     cli::TConsoleProgress progress(std::cerr, isatty(STDERR_FILENO) != 0);
@@ -36,8 +37,12 @@ int main(int argc, char** argv) {
     TAVRisp engine;
     engine.SetStatus(&status);
     engine.SetProgress(&progress);
-    if (!engine.OpenPort()) {
-        std::cerr << "quillon-isp: " << PortFailureText(engine.PortError()) << '\n';
+    cable::TCableChoice choice = cable::TCableChoice::FromEnvironment();
+    if (!command->cable.empty()) choice.Text = command->cable;
+    choice.Simulate = choice.Simulate || command->simulate;
+    std::string why;
+    if (!cable::OpenCable(engine, choice, why)) {
+        std::cerr << "quillon-isp: " << why << '\n';
         return cli::ExitFailed;
     }
     return cli::RunCommand(*command, engine, std::cout, std::cerr);

@@ -314,10 +314,12 @@ void TAVRisp::ResetPulse() {
     ClearRESET();
 }
 
+// On another cable the link's power-up and RESET pulse already waited for
+// the part.
 bool TAVRisp::ProgrammingEnable() {
-    Sleep(FastMode() ? FastArmWaitMs : ProgEnableWaitMs);
     LoadedExtAddress_ = -1;
     if (Port_ == nullptr) return Link_->ProgrammingEnable();
+    Sleep(FastMode() ? FastArmWaitMs : ProgEnableWaitMs);
     SendByte(OpProgEnable1);
     SendByte(OpProgEnable2);
     const uint8_t echo = ReceiveByte();

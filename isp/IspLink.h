@@ -72,7 +72,9 @@ public:
     // the wait the part needs before its first instruction.
     virtual void PowerUp() = 0;
     // A positive RESET pulse with SCK low: the part counts its instruction
-    // frames afresh (and ends an erase that waits for it).
+    // frames afresh (and ends an erase that waits for it); then the wait the
+    // part needs before its first instruction. (The parallel-port link
+    // leaves that wait to the engine's programming enable, as it always did.)
     virtual void ResetPulse() = 0;
     // Leaves serial programming: RESET high, the part runs.
     virtual void Release() = 0;

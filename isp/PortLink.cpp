@@ -38,6 +38,7 @@ const std::string& TPortLink::LibraryPath() const {
 }
 
 std::string TPortLink::Description() const {
+    if (!Description_.empty()) return Description_;
     if (InProcess_) return "port entries in process";
     if (Setting_.empty() || Setting_ == "lpt") {
         const char* device = std::getenv("QUILLON_PARPORT");

@@ -36,6 +36,10 @@ public:
     explicit TPortLink(TPortEntries Entries);
     ~TPortLink() override;
 
+    // What Description() says of the cable, when the port library does not
+    // tell enough (a cable built as one, its options).
+    void SetDescription(std::string Text) { Description_ = std::move(Text); }
+
     // The waits inside line sequences (power-up, RESET pulses) go through
     // here, so that whoever times the engine sees them; by default Sleep.
     void SetWaiter(TWaiter Waiter) { Waiter_ = std::move(Waiter); }
@@ -107,6 +111,7 @@ private:
 
     std::string Setting_;
     std::string Options_;
+    std::string Description_;
     bool InProcess_ = false;
     std::unique_ptr<TPortLibrary> Library_;
     TPortEntries Entries_;
