@@ -245,7 +245,20 @@ private:
     bool EchoOk(const TIspBytes& Out, const TIspBytes& In) const;
     void FindFastPace();
     void EnsureFastPace();
-    bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TIspBytes* Read, uint8_t Expect);
+    // How the engine learns that a write has finished: the ready/busy
+    // instruction, a read of the value written (which the part does not
+    // answer while busy), or nothing: twice the longest time is waited.
+    struct TWritePoll {
+        bool Usable = false;
+        bool ReadyBusy = false;
+        TIspBytes Poll{};
+        uint8_t Expect = 0;
+    };
+    TWritePoll PollFor(const TIspBytes* Read, uint8_t Expect) const;
+    bool PollDone(const TWritePoll& Poll, const TIspBytes& In) const;
+    bool SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const TWritePoll& Poll);
+    bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TWritePoll& Poll);
+    void MeasureInstructionTime();
     void WaitUntil(uint64_t DeadlineUs);
     bool LinkFailed() const { return !Link_->FailureText().empty(); }
     bool StopWriteFailed();
@@ -287,6 +300,9 @@ private:
     bool FastMode_ = false;
     bool FastPaceKnown_ = false; // the link's fast pace was found for this part
     int32_t LoadedExtAddress_ = -1; // the part's extended address byte, -1: not known
+    // On a link that pays for each Transfer: one instruction's time at the
+    // pace in use, to know how many polls cover a write; 0: not measured.
+    uint32_t InstructionUs_ = 0;
     // Normal mode: the part may still be busy with a write the fixed waits
     // did not cover until this time (link clock, microseconds).
     uint64_t BusyUntilUs_ = 0;
