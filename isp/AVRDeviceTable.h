@@ -69,8 +69,8 @@ inline constexpr uint8_t AtmelManufacturerCode = 0x1E;
 inline constexpr uint8_t AnySignature2 = 0xFF;
 
 // The largest memories a row may describe: what the engine's buffers hold.
-inline constexpr int32_t CatalogueMaxFlashBytes = 131072;
-inline constexpr int32_t CatalogueMaxEEpromBytes = 4096;
+inline constexpr int32_t CatalogueMaxFlashBytes = 262144;
+inline constexpr int32_t CatalogueMaxEEpromBytes = 8192;
 
 // Reads a catalogue text. On success `Rows` holds row 0 ("NONE") followed
 // by one row per signature, in the order of the text, and `Error` is empty;

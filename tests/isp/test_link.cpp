@@ -51,8 +51,8 @@ TEST_F(LinkTest, NewEngineHasNoDeviceAndTouchesNoPort) {
     EXPECT_EQ(fresh.SpeedFactor(), 1u);
     EXPECT_FALSE(fresh.PortOpen());
     EXPECT_EQ(fresh.PortBase(), 0x378u);
-    EXPECT_EQ(fresh.FlashBuffer.size(), 65536u);
-    EXPECT_EQ(fresh.EEpromBuffer.size(), 4096u);
+    EXPECT_EQ(fresh.FlashBuffer.size(), 131072u) << "256 KB of Flash";
+    EXPECT_EQ(fresh.EEpromBuffer.size(), 8192u);
     for (uint32_t w : fresh.FlashBuffer)
         ASSERT_EQ(w, 0u);
     for (uint8_t b : fresh.EEpromBuffer)
@@ -303,10 +303,10 @@ TEST_F(LinkTest, ReadRangesAreKeptInsideTheBuffers) {
         ++steps;
         return true;
     };
-    EXPECT_TRUE(engine->ReadFlash(65530, 100));
+    EXPECT_TRUE(engine->ReadFlash(FlashBufferWords - 6, 100));
     EXPECT_EQ(steps, 6);
     steps = 0;
-    EXPECT_TRUE(engine->ReadEEprom(4088, 100));
+    EXPECT_TRUE(engine->ReadEEprom(EEpromBufferBytes - 8, 100));
     EXPECT_EQ(steps, 8);
 }
 

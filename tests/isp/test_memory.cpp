@@ -281,13 +281,13 @@ TEST_F(Identified, WriteAndVerifyRangesAreKeptInsideTheBuffers) {
     };
     EXPECT_TRUE(engine().WriteFlash(0, 0));
     EXPECT_EQ(b->status.text, "Done");
-    EXPECT_TRUE(engine().WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine().WriteEEprom(static_cast<int32_t>(EEpromBufferBytes), 10));
     EXPECT_TRUE(engine().WriteFlash(-3, 10));
     EXPECT_EQ(steps, 0);
-    engine().FlashBuffer[65535] = 1; // beyond the part: its Flash never reads 0x0001 there
+    engine().FlashBuffer[FlashBufferWords - 1] = 1; // beyond the part: it never reads 0x0001 there
     EXPECT_FALSE(engine().VerifyFlash(1 << 30));
     EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
-    EXPECT_EQ(b->status.text, "Flash error at word address 0xFFFF");
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x1FFFF");
 }
 
 // --------------------------------------------------------------- fuses ----
