@@ -513,7 +513,7 @@ TEST(MainWindowSession, InformationShowsOneWindow) {
 namespace {
 
 TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAsksNothing) {
-    TFormBench bench("ATmega2560");
+    TFormBench bench("ATtiny12");
     TForm1& form = *bench.Form;
     const std::vector<uint8_t> program(bench.Sim->Flash().size(), 0x5A);
     bench.Sim->SetFlash(program);
@@ -521,7 +521,7 @@ TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAs
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : NONE"));
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x0000"));
-    EXPECT_TRUE(form.AVRStatPanel->toolTip().contains(QStringLiteral("signature 1E 98 01")));
+    EXPECT_TRUE(form.AVRStatPanel->toolTip().contains(QStringLiteral("signature 1E 90 05")));
     EXPECT_TRUE(form.RelBtn->isEnabled());
     for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.MemWriteBtn),
                        static_cast<QWidget*>(form.FlVerifyBtn), static_cast<QWidget*>(form.EELoadBtn),
