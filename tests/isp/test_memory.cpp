@@ -74,8 +74,13 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames()),
+// The suite runs one part of each kind; every row runs in the test labelled
+// long (the AllRows instances).
+INSTANTIATE_TEST_SUITE_P(Kinds, TransferEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(harness::NormalModeWrites)),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(AllRows, TransferEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames(harness::NormalModeWrites)),
                          [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------- mismatches ----
@@ -452,8 +457,11 @@ TEST_P(FastEachPart, FindsShortestPhasesThenWritesVerifiesReadsAndSetsFuses) {
     ASSERT_TRUE(b.engine->VerifyEEprom(eeprom)) << "the part is in step after the fuse writes";
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, FastEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames()),
+INSTANTIATE_TEST_SUITE_P(Kinds, FastEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(harness::EngineReaches)),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(AllRows, FastEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames(harness::EngineReaches)),
                          [](const auto& info) { return info.param; });
 
 // A part on a 32 kHz clock, identified before fast mode is switched on: the
