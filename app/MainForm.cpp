@@ -407,10 +407,11 @@ void TForm1::ShowDeviceInfo() {
     for (std::string_view name : PartNames(AVRisp->CurrentDevice()))
         names << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
     const auto& signature = AVRisp->AVRsignature();
-    AVRtypeLabel->setToolTip(flashSize == 0 ? QString()
-                                            : QStringLiteral("Parts with the signature %1 %2 %3: %4")
-                                                  .arg(Hex(signature[0], 2), Hex(signature[1], 2),
-                                                       Hex(signature[2], 2), names.join(u", ")));
+    AVRtypeLabel->setToolTip(flashSize == 0
+                                 ? QString()
+                                 : QStringLiteral("Parts with the signature %1 %2 %3: %4")
+                                       .arg(Hex(signature[0], 2), Hex(signature[1], 2),
+                                            Hex(signature[2], 2), names.join(u", ")));
     SetLabelText(FlSizeLabel, QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
     SetLabelText(EESizeLabel, QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));

@@ -221,8 +221,8 @@ void ListParts(std::ostream& out) {
     std::string header = "part";
     header.resize(width + 2, ' ');
     char columns[64];
-    std::snprintf(columns, sizeof columns, "  %-10s%6s  %4s  %6s  %s\n", "signature", "Flash", "page",
-                  "EEPROM", "fuses");
+    std::snprintf(columns, sizeof columns, "  %-10s%6s  %4s  %6s  %s\n", "signature", "Flash",
+                  "page", "EEPROM", "fuses");
     out << header << columns;
     std::string_view family;
     for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {

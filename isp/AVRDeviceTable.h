@@ -51,7 +51,7 @@ struct TAVRdesc {
     uint8_t EEpromPollErase; // what a busy EEPROM byte reads in its erase phase
     uint8_t EEpromPollWrite; // ... and in its write phase
     bool EraseEndsAtReset;   // chip erase is ended by a RESET pulse (AT90S, m161, m163, m323); else the part times it
-    std::string_view Names;  // every part sold with this signature, "/" between them: "ATmega16/ATmega16A"
+    std::string_view Names;  // every part sold with the signature: "ATmega16/ATmega16A"
     std::string_view Family; // the family heading the row stands under, e.g. "ATtiny"
 
     bool Paged() const { return PageWords != 0; }

@@ -51,7 +51,8 @@ std::vector<std::string_view> SplitNames(std::string_view names) {
     std::size_t start = 0;
     while (true) {
         const std::size_t slash = names.find('/', start);
-        out.push_back(names.substr(start, slash == std::string_view::npos ? names.npos : slash - start));
+        out.push_back(
+            names.substr(start, slash == std::string_view::npos ? names.npos : slash - start));
         if (slash == std::string_view::npos) return out;
         start = slash + 1;
     }
@@ -209,7 +210,8 @@ bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::s
         if (const std::string_view heading = Trimmed(line); heading.starts_with('[')) {
             family = heading.ends_with(']') ? Trimmed(heading.substr(1, heading.size() - 2)) : "";
             if (family.empty()) {
-                Error = "line " + std::to_string(lineNo) + ": a family heading is a name in brackets";
+                Error =
+                    "line " + std::to_string(lineNo) + ": a family heading is a name in brackets";
                 return false;
             }
             continue;

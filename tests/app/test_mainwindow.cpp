@@ -265,9 +265,10 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : ") + c.Device);
     const auto sig = bench.Sim->Part().signature;
-    EXPECT_EQ(form.AVRtypeLabel->toolTip(),
-              QString::asprintf("Parts with the signature %02X %02X %02X: ", sig[0], sig[1], sig[2]) +
-                  QLatin1String(c.Parts));
+    EXPECT_EQ(
+        form.AVRtypeLabel->toolTip(),
+        QString::asprintf("Parts with the signature %02X %02X %02X: ", sig[0], sig[1], sig[2]) +
+            QLatin1String(c.Parts));
     auto hex4 = [](int v) {
         return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
     };
@@ -320,13 +321,13 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, IdentifyEachFuseKind,
-    ::testing::Values(
-        TFuseKindCase{"AT90S8515", 8192, 512, 0, "Fuse L/H/E  : NONE", "AT90S8515"},
-        TFuseKindCase{"ATmega161", 16384, 512, 1, "Fuse L      :", "ATmega161"},
-        TFuseKindCase{"ATmega16", 16384, 512, 2, "Fuse L/H    :", "ATmega16, ATmega16A"},
-        TFuseKindCase{"ATmega162", 16384, 512, 3, "Fuse L/H/E  :", "ATmega162"},
-        // 256 KB of Flash: a size of five hex digits, offsets of six in the view.
-        TFuseKindCase{"ATmega2560", 262144, 4096, 3, "Fuse L/H/E  :", "ATmega2560"}),
+    ::testing::Values(TFuseKindCase{"AT90S8515", 8192, 512, 0, "Fuse L/H/E  : NONE", "AT90S8515"},
+                      TFuseKindCase{"ATmega161", 16384, 512, 1, "Fuse L      :", "ATmega161"},
+                      TFuseKindCase{"ATmega16", 16384, 512, 2,
+                                    "Fuse L/H    :", "ATmega16, ATmega16A"},
+                      TFuseKindCase{"ATmega162", 16384, 512, 3, "Fuse L/H/E  :", "ATmega162"},
+                      // 256 KB of Flash: a size of five hex digits, offsets of six in the view.
+                      TFuseKindCase{"ATmega2560", 262144, 4096, 3, "Fuse L/H/E  :", "ATmega2560"}),
     [](const auto& info) { return std::string(info.param.Device); });
 
 TEST(MainWindowSession, SecondInitAsksFirstAndNoKeepsTheDevice) {

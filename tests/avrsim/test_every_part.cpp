@@ -39,7 +39,8 @@ protected:
     // Above 128 KB of Flash the word address's bit 16 goes first, in the
     // extended address byte.
     uint8_t ReadFlash(uint32_t word, bool high) {
-        if (part.ExtendedAddress()) wire.Instruction(0x4D, 0x00, static_cast<uint8_t>(word >> 16), 0);
+        if (part.ExtendedAddress())
+            wire.Instruction(0x4D, 0x00, static_cast<uint8_t>(word >> 16), 0);
         return wire.Read(high ? 0x28 : 0x20, HighAddr(word), LowAddr(word));
     }
     uint8_t ReadEeprom(uint32_t a) { return wire.Read(0xA0, HighAddr(a), LowAddr(a)); }
@@ -345,7 +346,6 @@ TEST_P(PagedPart, PageBufferKeepsLowAndHighBytesApartAndWrapsPages) {
     EXPECT_EQ(target.FlashWord(part.pageWords + 4), 0x56FF);
     EXPECT_EQ(target.FlashWord(3), 0xFFFF);
 }
-
 
 INSTANTIATE_TEST_SUITE_P(Parts, PagedPart,
                          testing::ValuesIn(PartsWhere([](const PartInfo& p) { return p.Paged(); })),

@@ -170,7 +170,8 @@ TEST(CommandLine, PartsListsTheCatalogueByFamilyWithoutTouchingThePart) {
         << "a header, a line per family and one per row";
     const std::regex row("\n  (\\S+) +(.. .. ..) +(\\d+) +(\\S+) +(\\d+)  (\\S+)(?=\n)");
     std::vector<std::string> rows;
-    for (auto m = std::sregex_iterator(out.begin(), out.end(), row); m != std::sregex_iterator(); ++m)
+    for (auto m = std::sregex_iterator(out.begin(), out.end(), row); m != std::sregex_iterator();
+         ++m)
         rows.push_back((*m)[1].str() + " " + (*m)[2].str() + " " + (*m)[3].str() + " " +
                        (*m)[4].str() + " " + (*m)[5].str() + " " + (*m)[6].str());
     ASSERT_EQ(rows.size(), AVRDeviceTable.size() - 1);

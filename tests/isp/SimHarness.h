@@ -123,8 +123,8 @@ inline std::vector<std::string> OnePartOfEachKind(bool (*keep)(const TAVRdesc&))
     for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
         const TAVRdesc& d = AVRDeviceTable[row];
         if (!keep(d)) continue;
-        const Kind kind{d.PageWords, d.FuseKind, d.FuseForm, d.Poll, d.EraseEndsAtReset,
-                        d.ExtendedAddress()};
+        const Kind kind{d.PageWords, d.FuseKind,         d.FuseForm,
+                        d.Poll,      d.EraseEndsAtReset, d.ExtendedAddress()};
         const TAVRdesc*& chosen = smallest[kind];
         if (chosen == nullptr || d.FlashSize < chosen->FlashSize) chosen = &d;
     }

@@ -381,12 +381,13 @@ TEST(PortLibraryLoading, LibraryWithoutTheEntriesIsRefused) {
 
 // The catalogue text: a faulty row refuses the whole text and names the row.
 TEST(DeviceCatalogue, FaultyRowRefusesTheWholeTextAndNamesTheRow) {
-    const std::string good = "# two parts\n"
-                             "[Small parts]\n"
-                             "PartA/PartA2 1E 90 07 1024 16 64 LH 4500 4000 9000 4500 ready - FF FF self\n"
-                             "\n"
-                             "  [ Old parts ]  # byte-written\n"
-                             "PartB 1E 91 01 2048 -  128 none 9000 9000 20000 0 data 7F 80 7F reset # old\n";
+    const std::string good =
+        "# two parts\n"
+        "[Small parts]\n"
+        "PartA/PartA2 1E 90 07 1024 16 64 LH 4500 4000 9000 4500 ready - FF FF self\n"
+        "\n"
+        "  [ Old parts ]  # byte-written\n"
+        "PartB 1E 91 01 2048 -  128 none 9000 9000 20000 0 data 7F 80 7F reset # old\n";
     std::vector<TAVRdesc> rows;
     std::string error;
     ASSERT_TRUE(ParseDeviceTable(good, rows, error)) << error;
@@ -412,7 +413,8 @@ TEST(DeviceCatalogue, FaultyRowRefusesTheWholeTextAndNamesTheRow) {
         {good + "PartC 1E 91 01 4096 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
          "line 7 (PartC): same signature as line 6 (PartB)"},
         {good + "PartC/PartA2" + row, "line 7 (PartC/PartA2): same name PartA2 as line 3 (PartA)"},
-        {good + "PartC//PartD" + row, "line 7 (PartC//PartD): names \"PartC//PartD\" hold an empty"},
+        {good + "PartC//PartD" + row,
+         "line 7 (PartC//PartD): names \"PartC//PartD\" hold an empty"},
         {good + "PartC 1E 92 01 4000 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
          "line 7 (PartC): page of 32 words does not divide the flash of 4000 bytes"},
         {good + "PartC 1E 92 01 4096 24 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",

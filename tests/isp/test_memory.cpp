@@ -79,9 +79,10 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
 INSTANTIATE_TEST_SUITE_P(Kinds, TransferEachPart,
                          ::testing::ValuesIn(harness::OnePartOfEachKind(harness::NormalModeWrites)),
                          [](const auto& info) { return info.param; });
-INSTANTIATE_TEST_SUITE_P(AllRows, TransferEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames(harness::NormalModeWrites)),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(
+    AllRows, TransferEachPart,
+    ::testing::ValuesIn(harness::CataloguePartNames(harness::NormalModeWrites)),
+    [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------- mismatches ----
 

@@ -97,7 +97,8 @@ TEST(Catalogue, EveryRowDescribesThePartOfItsSignature) {
         EXPECT_EQ(d.FlashSize, static_cast<int32_t>(p.flashBytes));
         EXPECT_EQ(d.EEpromSize, static_cast<int32_t>(p.eepromBytes));
         EXPECT_EQ(d.PageWords, p.pageWords);
-        EXPECT_EQ(d.FuseKind, static_cast<uint8_t>(p.fuses)) << "none, single, low + high, + extended";
+        EXPECT_EQ(d.FuseKind, static_cast<uint8_t>(p.fuses))
+            << "none, single, low + high, + extended";
         EXPECT_EQ(d.FuseForm == TFuseForm::SingleByte, p.fuses == avrsim::FuseLayout::SingleByte);
         EXPECT_EQ(d.ExtendedAddress(), p.ExtendedAddress());
         EXPECT_EQ(d.EraseEndsAtReset, p.eraseEndsAtReset);
