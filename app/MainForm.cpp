@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStringList>
 #include <algorithm>
 #include <filesystem>
 #include <vector>
@@ -400,6 +401,17 @@ void TForm1::ShowDeviceInfo() {
     const int eepromSize = AVRisp->EEpromSize();
     SetLabelText(AVRtypeLabel, QStringLiteral("AVR device type : ") +
                                    QString::fromStdString(AVRisp->AVRversion()));
+    // The label names the first part sold with the signature; its tooltip
+    // names them all.
+    QStringList names;
+    for (std::string_view name : PartNames(AVRisp->CurrentDevice()))
+        names << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    const auto& signature = AVRisp->AVRsignature();
+    AVRtypeLabel->setToolTip(flashSize == 0
+                                 ? QString()
+                                 : QStringLiteral("Parts with the signature %1 %2 %3: %4")
+                                       .arg(Hex(signature[0], 2), Hex(signature[1], 2),
+                                            Hex(signature[2], 2), names.join(u", ")));
     SetLabelText(FlSizeLabel, QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
     SetLabelText(EESizeLabel, QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));

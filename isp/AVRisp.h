@@ -28,8 +28,8 @@ inline constexpr uint8_t LowByteSel = 0;
 inline constexpr uint8_t DefaultDevice = 0;
 
 // Capacity of the buffers: the largest part of the catalogue.
-inline constexpr std::size_t FlashBufferWords = 65536;
-inline constexpr std::size_t EEpromBufferBytes = 4096;
+inline constexpr std::size_t FlashBufferWords = 131072;
+inline constexpr std::size_t EEpromBufferBytes = 8192;
 static_assert(FlashBufferWords * 2 == CatalogueMaxFlashBytes);
 static_assert(EEpromBufferBytes == CatalogueMaxEEpromBytes);
 

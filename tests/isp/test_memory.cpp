@@ -74,9 +74,15 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames()),
+// The suite runs one part of each kind; every row runs in the test labelled
+// long (the AllRows instances).
+INSTANTIATE_TEST_SUITE_P(Kinds, TransferEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(harness::NormalModeWrites)),
                          [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(
+    AllRows, TransferEachPart,
+    ::testing::ValuesIn(harness::CataloguePartNames(harness::NormalModeWrites)),
+    [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------- mismatches ----
 
@@ -286,13 +292,13 @@ TEST_F(Identified, WriteAndVerifyRangesAreKeptInsideTheBuffers) {
     };
     EXPECT_TRUE(engine().WriteFlash(0, 0));
     EXPECT_EQ(b->status.text, "Done");
-    EXPECT_TRUE(engine().WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine().WriteEEprom(static_cast<int32_t>(EEpromBufferBytes), 10));
     EXPECT_TRUE(engine().WriteFlash(-3, 10));
     EXPECT_EQ(steps, 0);
-    engine().FlashBuffer[65535] = 1; // beyond the part: its Flash never reads 0x0001 there
+    engine().FlashBuffer[FlashBufferWords - 1] = 1; // beyond the part: it never reads 0x0001 there
     EXPECT_FALSE(engine().VerifyFlash(1 << 30));
     EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
-    EXPECT_EQ(b->status.text, "Flash error at word address 0xFFFF");
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x1FFFF");
 }
 
 // --------------------------------------------------------------- fuses ----
@@ -464,8 +470,11 @@ TEST_P(FastEachPart, FindsPhasesWithMarginThenWritesVerifiesReadsAndSetsFuses) {
     ASSERT_TRUE(b.engine->VerifyEEprom(eeprom)) << "the part is in step after the fuse writes";
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, FastEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames()),
+INSTANTIATE_TEST_SUITE_P(Kinds, FastEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(harness::EngineReaches)),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(AllRows, FastEachPart,
+                         ::testing::ValuesIn(harness::CataloguePartNames(harness::EngineReaches)),
                          [](const auto& info) { return info.param; });
 
 // A part on a 32 kHz clock, identified before fast mode is switched on: the

@@ -62,12 +62,12 @@ TEST(SimulatedPortLibrary, NamedByPath) {
     ChooseSimulatedAtmega16(env, SimLibrary.c_str());
     {
         // A refusal names the library and passes on the library's reason.
-        env.Set("QUILLON_SIM_DEVICE", "ATmega128");
+        env.Set("QUILLON_SIM_DEVICE", "ATmega103");
         TAVRisp refused;
         EXPECT_FALSE(refused.OpenPort());
         EXPECT_EQ(refused.PortError().rfind(SimLibrary + " refused port access: ", 0), 0u)
             << refused.PortError();
-        EXPECT_NE(refused.PortError().find("ATmega128"), std::string::npos);
+        EXPECT_NE(refused.PortError().find("ATmega103"), std::string::npos);
         env.Set("QUILLON_SIM_DEVICE", "ATmega16");
     }
 

@@ -76,6 +76,51 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, IdentifyEachPart,
                          ::testing::ValuesIn(harness::CataloguePartNames()),
                          [](const auto& info) { return info.param; });
 
+// Every catalogue row against the simulated part of its signature, which
+// follows the parts' datasheets on its own: the names sold with it, sizes,
+// page, fuse bytes, extended address, how a write is watched and ended. The
+// engine's waits cover the part's busy times.
+TEST(Catalogue, EveryRowDescribesThePartOfItsSignature) {
+    std::size_t outside = 0;
+    for (const avrsim::PartInfo& p : avrsim::AllParts()) {
+        if (!p.present) continue;
+        SCOPED_TRACE(std::string(p.names));
+        const int row = FindDeviceRow(p.signature[1], p.signature[2]);
+        if (row < 0) {
+            ++outside;
+            continue;
+        }
+        const TAVRdesc& d = AVRDeviceTable[static_cast<std::size_t>(row)];
+        EXPECT_EQ(d.Signature0, p.signature[0]);
+        EXPECT_EQ(d.Names, p.names);
+        EXPECT_EQ(d.Name, p.name);
+        EXPECT_EQ(d.FlashSize, static_cast<int32_t>(p.flashBytes));
+        EXPECT_EQ(d.EEpromSize, static_cast<int32_t>(p.eepromBytes));
+        EXPECT_EQ(d.PageWords, p.pageWords);
+        EXPECT_EQ(d.FuseKind, static_cast<uint8_t>(p.fuses))
+            << "none, single, low + high, + extended";
+        EXPECT_EQ(d.FuseForm == TFuseForm::SingleByte, p.fuses == avrsim::FuseLayout::SingleByte);
+        EXPECT_EQ(d.ExtendedAddress(), p.ExtendedAddress());
+        EXPECT_EQ(d.EraseEndsAtReset, p.eraseEndsAtReset);
+        if (d.Poll == TPollMethod::ReadyBusy) {
+            EXPECT_TRUE(p.hasPollInstruction);
+        } else {
+            EXPECT_EQ(d.FlashPollValue, p.flashPoll);
+            EXPECT_EQ(d.EEpromPollErase, p.eepromPollErase);
+            EXPECT_EQ(d.EEpromPollWrite, p.eepromPollWrite);
+        }
+        EXPECT_GE(d.FlashBusyUs, p.flashBusyUs);
+        EXPECT_GE(d.EEpromBusyUs, p.eepromBusyUs);
+        EXPECT_GE(d.EraseBusyUs, p.eraseBusyUs);
+        if (d.FuseKind > 0) {
+            EXPECT_GE(d.FuseBusyUs, p.fuseBusyUs);
+        }
+    }
+    EXPECT_EQ(avrsim::AllParts().size() - 1 - outside, AVRDeviceTable.size() - 1)
+        << "every row has its part";
+    EXPECT_EQ(outside, 1u) << "one Atmel part stays outside the catalogue for the tests";
+}
+
 TEST(Identify, InstructionStreamOfAPagedPartReadsItsThreeFuseBytes) {
     SimBench b("ATmega16");
     ASSERT_TRUE(b.Identify());

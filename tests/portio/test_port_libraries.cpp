@@ -267,7 +267,7 @@ TEST_F(SimEnvironment, SimLibraryReportsTheRunAndTakesItsFaultKnobs) {
 }
 
 TEST_F(SimEnvironment, SimLibraryRefusesAnUnknownPart) {
-    setenv("QUILLON_SIM_DEVICE", "ATmega128", 1);
+    setenv("QUILLON_SIM_DEVICE", "ATmega103", 1);
     PortLibrary lib("sim");
     ASSERT_TRUE(lib.Complete());
     EXPECT_EQ(lib.init(), 0);
