@@ -535,10 +535,13 @@ uint8_t TAVRisp::ReadEEpromByte(uint32_t Address) {
     return QueryInstruction(OpReadEEprom, HighByte(Address), LowByte(Address));
 }
 
+// 10 ms covers the EEPROM write of the parts the normal mode was made for;
+// a part whose datasheet gives it longer gets its own time.
 void TAVRisp::WriteEEpromByte(uint32_t Address, uint8_t Value) {
     SendInstruction(OpWriteEEprom, HighByte(Address), LowByte(Address), Value);
-    NoteUnpolledWrite(CurrentDevice().EEpromBusyUs);
-    Sleep(EEpromWriteWaitMs);
+    const uint32_t busyUs = CurrentDevice().EEpromBusyUs;
+    NoteUnpolledWrite(busyUs);
+    Sleep(std::max(EEpromWriteWaitMs, (busyUs + 999) / 1000));
 }
 
 void TAVRisp::WriteFuse(uint32_t Value, uint8_t Selector) {

@@ -93,20 +93,6 @@ struct SimBench {
     bool opened = false;
 };
 
-// Rows of the catalogue the engine can program today. Flash above 128 KB
-// needs the load extended address instruction before each page there, which
-// the engine does not send yet: the ATmega2560/2561 and 256RFR2/2564RFR2
-// stay out until it does.
-inline bool EngineReaches(const TAVRdesc& d) {
-    return !d.ExtendedAddress();
-}
-
-// Rows the normal mode writes: its fixed 10 ms wait after each EEPROM byte
-// must outlast the part's EEPROM write (the fast mode waits for the part).
-inline bool NormalModeWrites(const TAVRdesc& d) {
-    return EngineReaches(d) && d.EEpromBusyUs <= 10000;
-}
-
 // The catalogue parts `keep` accepts (all when empty), by the names the
 // simulated target knows them by.
 inline std::vector<std::string> CataloguePartNames(bool (*keep)(const TAVRdesc&) = nullptr) {
@@ -119,13 +105,14 @@ inline std::vector<std::string> CataloguePartNames(bool (*keep)(const TAVRdesc&)
 
 // One part of each kind the engine treats apart: page size, fuse bytes and
 // their form, poll method, how a chip erase ends, extended address. Of the
-// rows `keep` accepts, the one with the least Flash stands for its kind.
-inline std::vector<std::string> OnePartOfEachKind(bool (*keep)(const TAVRdesc&)) {
+// rows `keep` accepts (all when empty), the one with the least Flash stands
+// for its kind.
+inline std::vector<std::string> OnePartOfEachKind(bool (*keep)(const TAVRdesc&) = nullptr) {
     using Kind = std::tuple<uint16_t, uint8_t, TFuseForm, TPollMethod, bool, bool>;
     std::map<Kind, const TAVRdesc*> smallest;
     for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
         const TAVRdesc& d = AVRDeviceTable[row];
-        if (!keep(d)) continue;
+        if (keep != nullptr && !keep(d)) continue;
         const Kind kind{d.PageWords, d.FuseKind,         d.FuseForm,
                         d.Poll,      d.EraseEndsAtReset, d.ExtendedAddress()};
         const TAVRdesc*& chosen = smallest[kind];
