@@ -101,6 +101,29 @@ bool TAVRisp::OpenLink(std::unique_ptr<TIspLink> NewLink) {
     return ShowOpened();
 }
 
+// Nothing read through the old link, nor its clock's deadlines, carries over.
+bool TAVRisp::SwitchLink(std::unique_ptr<TIspLink> NewLink) {
+    Link_->Close();
+    PortOpen_ = false;
+    FastPaceKnown_ = false;
+    LoadedExtAddress_ = -1;
+    BusyUntilUs_ = 0;
+    SelectDevice(DefaultDevice);
+    AVRlfb_ = 0;
+    AVRhfb_ = 0;
+    AVRsignature_ = {};
+    if (NewLink) return OpenLink(std::move(NewLink));
+    // None: the engine's first link, the parallel port's, not opened.
+    Port_ = nullptr;
+    Link_ = std::make_unique<TPortLink>(std::string());
+    Port_ = Link_->Port();
+    Port_->SetWaiter([this](uint32_t ms) { Sleep(ms); });
+    Port_->SetShadowed(FastMode_);
+    PortError_ = "no cable to open";
+    StartProgress(0);
+    return ShowOpened();
+}
+
 bool TAVRisp::ShowOpened() {
     if (PortOpen_)
         ShowStatus("ISP interface is ready", skInformation);

@@ -148,6 +148,13 @@ public:
     // the port is not open yet; the status line says whether it opened, and
     // PortError() why not.
     bool OpenLink(std::unique_ptr<TIspLink> NewLink);
+    // Puts another link in the place of the one in use, open or not: the old
+    // link is closed without driving its lines, the identified part is
+    // forgotten (as Release forgets it, and its signature with it), and the
+    // new link is opened. Null: the engine is left as it was made, on the
+    // parallel port's link, not opened. Not while an operation runs. The
+    // status line says whether the new link opened, PortError() why not.
+    bool SwitchLink(std::unique_ptr<TIspLink> NewLink);
     bool Identify();
     void Release();
     void Abort();
