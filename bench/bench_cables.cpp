@@ -44,7 +44,7 @@
 //   ftdi               every instruction bit at the cheapest SCK phase the
 //                      board makes that the part takes: FT232R no faster
 //                      than the full-speed bus carries each pin byte and its
-//                      sample (1.69 us), in steps of 1/24 us; FT232H in
+//                      sample (1.67 us), in steps of 1/24 us; FT232H in
 //                      steps of 1/60 us; and no USB round trip at all.
 //                      Counted: USB round trips per page written and per
 //                      block read (the engine's read batches: 128 Flash
@@ -61,9 +61,10 @@
 // The programmers' floors leave out their own SPI shifting to the part.
 // Targets: the cables within 1.3x, the programmers within 1.2x.
 //
-// Counters: quillon_s, floor_s, ratio, identify_s (the link's model time of
-// identification, the pace search included; not for the ArduinoISP), and
-// each floor's own counts. The label is the pace the engine settled on.
+// Counters: quillon_s, floor_s, ratio; each floor's own counts; and but for
+// the ArduinoISP identify_s (identification, the pace search included),
+// write_flash_s, write_eeprom_s and verify_s (both verifications) on the
+// link's clock. The label is the pace the engine settled on.
 //
 //   build/bench/bin/bench_cables [--benchmark_filter=ftdi]
 #include "AVRisp.h"
@@ -189,14 +190,15 @@ uint64_t UsbaspFloorTrips(uint64_t flashBytes, uint64_t eepromBytes) {
 // ------------------------------------------------------ the stand-ins ----
 
 // A stand-in's count of USB round trips (its quillon_standin_count), from
-// the copy the link loaded; 0 when it is not loaded.
+// the copy the link loaded.
 uint64_t StandinCount(const char* library) {
     const std::string path = ExecutableDir() + "/" + library;
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle == nullptr) return 0;
+    Check(handle != nullptr, path + " is not loaded: no USB round trips to count");
     auto count = reinterpret_cast<uint64_t (*)()>(dlsym(handle, "quillon_standin_count"));
     const uint64_t n = count != nullptr ? count() : 0;
     dlclose(handle);
+    Check(count != nullptr, path + " does not count its USB round trips");
     return n;
 }
 
@@ -391,8 +393,17 @@ void CableBenchmark(benchmark::State& state, const TCase& c, uint32_t clockHz, b
     const uint64_t eepromBytes = flashOnly ? 0 : static_cast<uint64_t>(d.EEpromSize);
 
     TResult r;
-    for (auto _ : state)
-        r = Run(c, clockHz, flashOnly, image, g_report);
+    bool failed = false;
+    for (auto _ : state) {
+        try {
+            r = Run(c, clockHz, flashOnly, image, g_report);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            failed = true;
+            break;
+        }
+    }
+    if (failed) return;
 
     double floor = 0;
     switch (c.Kind) {
