@@ -35,8 +35,10 @@ inline TFloorWork FloorWorkOf(const TAVRdesc& Part, std::span<const uint16_t> Fl
     w.WriteInstructions = 1; // the erase
     if (Part.Paged()) {
         for (std::size_t p = 0; p < Flash.size(); p += Part.PageWords) {
-            const auto page = Flash.subspan(p, std::min<std::size_t>(Part.PageWords, Flash.size() - p));
-            if (std::all_of(page.begin(), page.end(), [](uint16_t v) { return v == 0xFFFF; })) continue;
+            const auto page =
+                Flash.subspan(p, std::min<std::size_t>(Part.PageWords, Flash.size() - p));
+            if (std::all_of(page.begin(), page.end(), [](uint16_t v) { return v == 0xFFFF; }))
+                continue;
             ++w.Pages;
             busyUs += Part.FlashBusyUs;
             w.WriteInstructions += 2u * Part.PageWords + 1; // two loads a word, the page write
@@ -75,6 +77,7 @@ inline uint64_t BitBangAccessesPerBit(uint64_t AccessNs, uint32_t ClockHz) {
 // The floor of a bit-banged cable: every instruction bit at that shortest
 // bit, plus the busy times.
 inline double BitBangFloorSeconds(const TFloorWork& Work, uint64_t AccessNs, uint32_t ClockHz) {
-    const double bit = static_cast<double>(BitBangAccessesPerBit(AccessNs, ClockHz) * AccessNs) * 1e-9;
+    const double bit =
+        static_cast<double>(BitBangAccessesPerBit(AccessNs, ClockHz) * AccessNs) * 1e-9;
     return Work.BusyS + static_cast<double>(Work.Instructions() * 32) * bit;
 }

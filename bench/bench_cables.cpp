@@ -157,8 +157,8 @@ TImage RandomImage(const TAVRdesc& d) {
 double SpidevFloorSeconds(const TFloorWork& w, uint32_t clockHz) {
     const double clocks = clockHz >= 12000000 ? 3.0 : 2.0;
     const double bitS = 2.0 * clocks / clockHz; // both SCK phases at their least
-    const uint64_t ioctls =
-        w.Writes() + (w.ReadInstructions + kSpidevMessageInstructions - 1) / kSpidevMessageInstructions;
+    const uint64_t ioctls = w.Writes() + (w.ReadInstructions + kSpidevMessageInstructions - 1) /
+                                             kSpidevMessageInstructions;
     return w.BusyS + static_cast<double>(w.Instructions() * 32) * bitS +
            static_cast<double>(ioctls) * kSpidevIoctlS;
 }
@@ -240,7 +240,8 @@ TSessionReport LastSession(const std::string& text) {
         R"(simulated part: [^\n]*model time ([0-9.]+) s, busy ([0-9.]+) s, ([0-9]+) serial bytes)");
     TSessionReport last;
     bool found = false;
-    for (auto m = std::sregex_iterator(text.begin(), text.end(), line); m != std::sregex_iterator(); ++m) {
+    for (auto m = std::sregex_iterator(text.begin(), text.end(), line); m != std::sregex_iterator();
+         ++m) {
         last = {std::stod((*m)[1]), std::stod((*m)[2]), std::stoull((*m)[3])};
         found = true;
     }
@@ -379,7 +380,8 @@ TResult Run(const TCase& c, uint32_t clockHz, bool flashOnly, const TImage& imag
         // Whatever else the board said stays visible.
         std::istringstream lines(text);
         for (std::string line; std::getline(lines, line);)
-            if (line.rfind("simulated part:", 0) != 0 || report) std::fprintf(stderr, "%s\n", line.c_str());
+            if (line.rfind("simulated part:", 0) != 0 || report)
+                std::fprintf(stderr, "%s\n", line.c_str());
     }
     return r;
 }
@@ -387,8 +389,9 @@ TResult Run(const TCase& c, uint32_t clockHz, bool flashOnly, const TImage& imag
 void CableBenchmark(benchmark::State& state, const TCase& c, uint32_t clockHz, bool flashOnly) {
     const TAVRdesc& d = Part();
     const TImage image = RandomImage(d);
-    const TFloorWork work =
-        FloorWorkOf(d, image.Flash, flashOnly ? std::span<const uint8_t>() : std::span<const uint8_t>(image.EEprom));
+    const TFloorWork work = FloorWorkOf(d, image.Flash,
+                                        flashOnly ? std::span<const uint8_t>()
+                                                  : std::span<const uint8_t>(image.EEprom));
     const uint64_t flashBytes = static_cast<uint64_t>(d.FlashSize);
     const uint64_t eepromBytes = flashOnly ? 0 : static_cast<uint64_t>(d.EEpromSize);
 

@@ -197,8 +197,9 @@ double FloorSeconds(const TAVRdesc& d, uint32_t clockHz, uint32_t seed) {
     std::vector<uint8_t> eeprom(EEpromBufferBytes);
     for (uint8_t& b : eeprom)
         b = static_cast<uint8_t>(rng());
-    const TFloorWork work = FloorWorkOf(d, std::span(words).first(static_cast<std::size_t>(d.FlashSize) / 2),
-                                        std::span(eeprom).first(static_cast<std::size_t>(d.EEpromSize)));
+    const TFloorWork work =
+        FloorWorkOf(d, std::span(words).first(static_cast<std::size_t>(d.FlashSize) / 2),
+                    std::span(eeprom).first(static_cast<std::size_t>(d.EEpromSize)));
     return BitBangFloorSeconds(work, 1000, clockHz);
 }
 
