@@ -24,7 +24,9 @@
 // entering programming mode to leaving it). After identification the
 // benchmark leaves programming mode and enters it again, so that the
 // session reported when the engine releases the part holds the work plus
-// one enter and one leave command (8 bytes on the line).
+// one enter and one leave command (8 bytes on the line). Like hardware, the
+// board also counts the host's pauses while the line is idle, which are
+// wall time: the figure varies by a few tenths of a per cent between runs.
 //
 // Floors, each the cheapest the cable's cost model (cables.md) allows for
 // the same work, plus the part's longest busy time for every write the
