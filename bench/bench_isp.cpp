@@ -26,6 +26,7 @@
 //                                the last row, and a signature it does not
 //                                hold (the whole walk); target: microseconds.
 #include "AVRisp.h"
+#include "FloorWork.h"
 #include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
 
@@ -37,6 +38,7 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -185,7 +187,8 @@ double WriteToAvrModelSeconds(const std::string& device, uint32_t clockHz, bool 
     return std::chrono::duration<double>(sim.ModelTime() - t0).count();
 }
 
-// The floor of the same command on the same image.
+// The floor of the same command on the same image: the parallel port's
+// access is 1 us of model time.
 double FloorSeconds(const TAVRdesc& d, uint32_t clockHz, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint16_t> words(FlashBufferWords);
@@ -194,35 +197,10 @@ double FloorSeconds(const TAVRdesc& d, uint32_t clockHz, uint32_t seed) {
     std::vector<uint8_t> eeprom(EEpromBufferBytes);
     for (uint8_t& b : eeprom)
         b = static_cast<uint8_t>(rng());
-    const uint32_t flashWords = static_cast<uint32_t>(d.FlashSize) / 2;
-    double busyUs = d.EraseBusyUs;
-    uint64_t instructions = 1; // the erase
-    if (d.PageWords != 0) {
-        for (uint32_t p = 0; p < flashWords; p += d.PageWords) {
-            if (std::all_of(&words[p], &words[p] + d.PageWords,
-                            [](uint16_t w) { return w == 0xFFFF; }))
-                continue;
-            busyUs += d.FlashBusyUs;
-            instructions += 2u * d.PageWords + 1; // two loads a word, the page write
-        }
-    } else {
-        for (uint32_t a = 0; a < flashWords; ++a)
-            for (const unsigned b : {words[a] & 0xFFu, unsigned{words[a]} >> 8u})
-                if (b != 0xFF) {
-                    busyUs += d.FlashBusyUs;
-                    ++instructions;
-                }
-    }
-    for (int32_t a = 0; a < d.EEpromSize; ++a)
-        if (eeprom[a] != 0xFF) {
-            busyUs += d.EEpromBusyUs;
-            ++instructions;
-        }
-    instructions += 2u * flashWords + static_cast<uint32_t>(d.EEpromSize); // verification reads
-    const uint64_t clocks = clockHz >= 12000000 ? 3 : 2;
-    const uint64_t phase = clocks * 1000000 / clockHz + 1; // accesses of 1 us, more than `clocks`
-    const uint64_t bitAccesses = std::max<uint64_t>(3, 2 * phase);
-    return busyUs * 1e-6 + static_cast<double>(instructions * 32 * bitAccesses) * 1e-6;
+    const TFloorWork work =
+        FloorWorkOf(d, std::span(words).first(static_cast<std::size_t>(d.FlashSize) / 2),
+                    std::span(eeprom).first(static_cast<std::size_t>(d.EEpromSize)));
+    return BitBangFloorSeconds(work, 1000, clockHz);
 }
 
 void FastProgramming(benchmark::State& state, const std::string& device, uint32_t clockHz) {

@@ -6,7 +6,9 @@
 // simulated part is made at its first control transfer and reports (with
 // QUILLON_SIM_REPORT) when the device is closed; a device only opened to
 // read its strings reports nothing. The model clock of the most recently
-// used device is the library's clock (StandinClock.h).
+// used device is the library's clock (StandinClock.h); beside it the
+// library exports quillon_standin_count, the requests handed to the
+// USBasps so far (each one a USB round trip).
 #include "StandinClock.h"
 #include "UsbaspFirmware.h"
 
@@ -51,6 +53,8 @@ libusb_context* g_default = nullptr;
 uint64_t g_pastNs = 0;
 libusb_device* g_clockDevice = nullptr;
 uint64_t g_clockFromNs = 0;
+// Control transfers handed to a USBasp's firmware, for the whole process.
+uint64_t g_requests = 0;
 
 libusb_context* Context(libusb_context* ctx) {
     return ctx != nullptr ? ctx : g_default;
@@ -212,12 +216,17 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* dev_handle, uint8_
         }
     }
     UseClock(device);
+    ++g_requests;
     return device->firmware->Control(request_type, bRequest, wValue, wIndex, data, wLength);
 }
 
 extern "C" uint64_t quillon_standin_now_ns(void) {
     if (g_clockDevice == nullptr) return g_pastNs;
     return g_pastNs + g_clockDevice->firmware->Board().NowNs() - g_clockFromNs;
+}
+
+extern "C" uint64_t quillon_standin_count(void) {
+    return g_requests;
 }
 
 extern "C" void quillon_standin_sleep_ms(uint32_t ms) {
