@@ -355,14 +355,12 @@ void TUsbaspLink::SpeedUp(const std::function<bool()>& Answers,
         fastest = option;
     }
     if (!IsOpen()) return;
-    // A margin on the SCK period; never slower than the pace it had.
+    // A margin on the SCK period, unless the part follows the USBasp's
+    // fastest clock; never slower than the pace it had.
     const uint32_t wanted = PaceWithMargin(PeriodNs(fastest));
-    int choice = start;
-    for (int option = fastest; option > start; --option)
-        if (PeriodNs(option) >= wanted) {
-            choice = option;
-            break;
-        }
+    int choice = fastest == kFastestOption ? fastest : start;
+    for (int option = fastest; option > start && choice == start; --option)
+        if (PeriodNs(option) >= wanted) choice = option;
     // The clock takes effect when the USBasp connects again.
     if (SetClock(choice) && ProgrammingEnable() && (choice == start || Confirms())) return;
     if (IsOpen() && SetClock(start)) ProgrammingEnable();

@@ -264,6 +264,12 @@ private:
     TWritePoll PollFor(const TIspBytes* Read, uint8_t Expect) const;
     bool PollDone(const TWritePoll& Poll, const TIspBytes& In) const;
     bool SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const TWritePoll& Poll);
+    struct TQueuedWrite {
+        TIspBytes Write; // the write instruction
+        TIspBytes Read;  // the read of the location written
+        TWritePoll Poll;
+    };
+    bool SendQueuedWrites(std::vector<TQueuedWrite>& Queued, uint32_t BusyUs);
     bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TWritePoll& Poll);
     void MeasureInstructionTime();
     void WaitUntil(uint64_t DeadlineUs);

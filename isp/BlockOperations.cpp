@@ -7,18 +7,26 @@
 #include "AVRisp.h"
 
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
-// Runs of Flash pages that hold something, each no longer than a block;
-// words of a page outside [Start, Start + Count) go out erased, which
-// programs nothing.
+// Runs of Flash pages that hold something. A run is as long as whole
+// pages and whole blocks both allow (200-byte blocks and 128-byte pages:
+// 3200 bytes), so the programmer fills every block it sends but the last;
+// where that is too long, as many whole pages as one block holds. Words of
+// a page outside [Start, Start + Count) go out erased, which programs
+// nothing.
 bool TAVRisp::BlockWriteFlash(uint32_t Start, int32_t Count) {
+    constexpr uint32_t LongestRunBytes = 8192;
     TBlockProgrammer& programmer = *Link_->Blocks();
     const TAVRdesc& d = CurrentDevice();
     const uint32_t end = Start + static_cast<uint32_t>(Count);
     const uint32_t pageWords = d.Paged() ? d.PageWords : 1u;
-    const uint32_t blockWords =
-        std::max(pageWords, programmer.BlockBytes() / 2 / pageWords * pageWords);
+    const uint32_t block = std::max<uint32_t>(1, programmer.BlockBytes());
+    const uint32_t common = std::lcm(block, 2 * pageWords);
+    const uint32_t blockWords = common <= LongestRunBytes
+                                    ? common / 2
+                                    : std::max(pageWords, block / 2 / pageWords * pageWords);
     std::vector<uint8_t> run;
     uint32_t runStart = 0;
     auto flush = [&] {

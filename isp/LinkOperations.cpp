@@ -358,6 +358,7 @@ bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
     const TAVRdesc& d = CurrentDevice();
     const uint32_t end = Start + static_cast<uint32_t>(Count);
     std::vector<TIspBytes> batch, held;
+    std::vector<TQueuedWrite> queued;
     for (uint32_t from = Start; from < end;) {
         const uint32_t to = std::min(end, from + EEpromBatchBytes);
         batch.clear();
@@ -365,19 +366,82 @@ bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
             batch.push_back(ReadEEpromInstruction(a));
         held.resize(batch.size());
         if (!Exchange(batch, held)) return StopWriteFailed();
+        queued.clear();
         for (uint32_t a = from; a < to; ++a) {
             if (!StepProgress()) return false;
             const uint8_t value = EEpromBuffer[a];
             const std::size_t i = a - from;
             if (EchoOk(batch[i], held[i]) && held[i][3] == value) continue;
-            std::vector<TIspBytes> write{{OpWriteEEprom, HighByte(a), LowByte(a), value}};
             const bool unpollable = value == d.EEpromPollErase || value == d.EEpromPollWrite;
-            if (!SendAndWait(write, d.EEpromBusyUs, PollFor(unpollable ? nullptr : &batch[i], value)))
-                return StopWriteFailed();
+            queued.push_back({{OpWriteEEprom, HighByte(a), LowByte(a), value}, batch[i],
+                              PollFor(unpollable ? nullptr : &batch[i], value)});
+            // Where each transfer costs a round trip the writes of a batch go
+            // out together, each followed by its covering polls.
+            if (InstructionUs_ == 0 && !SendQueuedWrites(queued, d.EEpromBusyUs)) return StopWriteFailed();
         }
+        if (!SendQueuedWrites(queued, d.EEpromBusyUs)) return StopWriteFailed();
         from = to;
     }
     return Finish("Done");
+}
+
+// Sends queued single writes and waits for each. One transfer carries as
+// many of them as can be polled, each followed by the polls that cover its
+// busy time. A part slower than that (a write whose polls never showed it
+// done) ignored some of the writes after it and took others: once that
+// write is done, the locations still to come are read back, those that hold
+// their value are left alone, and the rest go out one by one.
+bool TAVRisp::SendQueuedWrites(std::vector<TQueuedWrite>& Queued, uint32_t BusyUs) {
+    std::size_t next = 0;
+    bool oneByOne = InstructionUs_ == 0;
+    while (next < Queued.size()) {
+        if (oneByOne || !Queued[next].Poll.Usable) {
+            std::vector<TIspBytes> write{Queued[next].Write};
+            if (!SendAndWait(write, BusyUs, Queued[next].Poll)) return false;
+            ++next;
+            continue;
+        }
+        const std::size_t first = next;
+        const std::size_t covering = (BusyUs + BusyUs / 20) / InstructionUs_ + 2;
+        std::vector<TIspBytes> batch;
+        std::vector<std::size_t> starts; // where each write's polls begin in the batch
+        for (; next < Queued.size() && Queued[next].Poll.Usable; ++next) {
+            batch.push_back(Queued[next].Write);
+            starts.push_back(batch.size());
+            batch.insert(batch.end(), covering, Queued[next].Poll.Poll);
+        }
+        std::vector<TIspBytes> answers(batch.size());
+        if (!Exchange(batch, answers)) return false;
+        const uint64_t end = NowUs();
+        for (std::size_t k = 0; k < starts.size(); ++k) {
+            const TWritePoll& poll = Queued[first + k].Poll;
+            bool done = false;
+            for (std::size_t i = starts[k]; i < starts[k] + covering && !done; ++i)
+                done = PollDone(poll, answers[i]);
+            if (done) continue;
+            // It began at least its own polls' time ago (and perhaps much
+            // longer): the deadline taken from there never comes too early.
+            const uint64_t since = uint64_t{InstructionUs_} * covering;
+            if (!WaitForWrite(end > since ? end - since : 0, BusyUs, poll)) return false;
+            next = first + k + 1;
+            oneByOne = true;
+            std::vector<TIspBytes> reads, held;
+            for (std::size_t j = next; j < Queued.size(); ++j)
+                reads.push_back(Queued[j].Read);
+            held.resize(reads.size());
+            if (!Exchange(reads, held)) return false;
+            std::vector<TQueuedWrite> rest;
+            for (std::size_t j = next; j < Queued.size(); ++j)
+                if (!EchoOk(reads[j - next], held[j - next]) ||
+                    held[j - next][3] != Queued[j].Write[3])
+                    rest.push_back(Queued[j]);
+            Queued.resize(next);
+            Queued.insert(Queued.end(), rest.begin(), rest.end());
+            break;
+        }
+    }
+    Queued.clear();
+    return true;
 }
 
 bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
