@@ -266,17 +266,18 @@ TEST_P(SetFuse, WritesTheBytesThePartHas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SetFuse,
-    ::testing::Values(TFuseCase{"ATmega16", "E1", "99", "FF", {0xE1, 0, 0}, false, false},
+    ::testing::Values(TFuseCase{"ATmega161", "DA", "99", "FF", {0xDA, 0, 0}, false, false},
+                      TFuseCase{"ATmega16", "E1", "D9", "FF", {0xE1, 0xD9, 0}, true, false},
                       TFuseCase{"ATmega323", "3F", "C9", "00", {0x3F, 0xC9, 0}, true, false},
                       TFuseCase{"ATmega162", "62", "D9", "F9", {0x62, 0xD9, 0xF9}, true, true}),
     [](const auto& info) { return std::string(info.param.Device); });
 
 TEST(Commands, SetFuseWithAnEmptyFieldWritesNothing) {
-    TFormBench bench("ATmega16");
+    TFormBench bench("ATmega161");
     TForm1& form = *bench.Form;
     bench.InitDevice();
     const std::array<uint8_t, 3> before = bench.Sim->Fuses();
-    form.LFBEdit->SetText(QStringLiteral("E1"));
+    form.LFBEdit->SetText(QStringLiteral("DA"));
     form.HFBEdit->SetText(QString()); // hidden on this part, but read all the same
     bench.Click(form.WFuseBtn);
     ASSERT_EQ(bench.Dialogs.Texts(),

@@ -315,7 +315,7 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
 INSTANTIATE_TEST_SUITE_P(
     Parts, IdentifyEachFuseKind,
     ::testing::Values(TFuseKindCase{"AT90S8515", 8192, 512, 0, "Fuse L/H/E  : NONE"},
-                      TFuseKindCase{"ATmega16", 16384, 512, 1, "Fuse L      :"},
+                      TFuseKindCase{"ATmega161", 16384, 512, 1, "Fuse L      :"},
                       TFuseKindCase{"ATmega323", 32768, 1024, 2, "Fuse L/H    :"},
                       TFuseKindCase{"ATmega162", 16384, 512, 3, "Fuse L/H/E  :"}),
     [](const auto& info) { return std::string(info.param.Device); });
