@@ -7,6 +7,7 @@
 #include "ClassicGroupBox.h"
 #include "ControlsEnabled.h"
 #include "EngineDisplays.h"
+#include "FuseFields.h"
 #include "MainLayout.h"
 #include "MemoryImage.h"
 #include "WindowFonts.h"
@@ -342,7 +343,16 @@ void TForm1::SetupFuseFields() {
         field->SetColor(palette.color(QPalette::Base));
         field->SetText(QStringLiteral("0"));
         field->Loaded();
+        field->OnChange = [this](TAdvEdit*) { UpdateFuseTips(); };
     }
+}
+
+// Each fuse field's tooltip decodes the value it holds, as the user types.
+void TForm1::UpdateFuseTips() {
+    if (!AVRisp) return;
+    TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
+    for (int k = 0; k < 3; ++k)
+        fields[k]->setToolTip(FuseFieldTip(*AVRisp, k, fields[k]->Text()));
 }
 
 void TForm1::WireEngine() {
@@ -358,9 +368,11 @@ void TForm1::WireEngine() {
 // ---------------------------------------------------------------------------
 // Dialogs
 
-bool TForm1::Confirm(const QString& text) {
-    return FDialogs.MessageBox(this, text, TMsgKind::mkConfirmation, TMsgButtons::mbYesNo) ==
-           TMsgAnswer::maYes;
+bool TForm1::Confirm(const QString& text, const QString& informative) {
+    TMsgOptions options;
+    options.Informative = informative;
+    return FDialogs.MessageBoxWith(this, text, TMsgKind::mkConfirmation, TMsgButtons::mbYesNo,
+                                   options) == TMsgAnswer::maYes;
 }
 
 void TForm1::Inform(const QString& text) {
@@ -369,6 +381,13 @@ void TForm1::Inform(const QString& text) {
 
 void TForm1::ShowError(const QString& text) {
     FDialogs.MessageBox(this, text, TMsgKind::mkError, TMsgButtons::mbOK);
+}
+
+// A verification that failed: the memory's error, or, on a part whose lock
+// bits forbid reading it back, what the status line says of the lock.
+void TForm1::ShowVerifyError(const QString& memoryError) {
+    ShowError(AVRisp->MismatchFromLock() ? QString::fromStdString(AVRisp->StatusText())
+                                         : memoryError);
 }
 
 // ---------------------------------------------------------------------------
@@ -405,6 +424,7 @@ void TForm1::ShowDeviceInfo() {
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));
     HFBEdit->SetText(Hex(AVRisp->AVRhfb(), 2));
     EFBEdit->SetText(Hex(AVRisp->AVRefb(), 2));
+    UpdateFuseTips();
 
     FlashEdit->SetLastOffset(flashSize - 1);
     std::fill_n(AVRisp->FlashBuffer.begin(), flashSize / 2, std::uint32_t{0xFFFF});
@@ -568,7 +588,7 @@ void TForm1::FlVerifyBtnClick() {
     if (ok)
         Inform(QStringLiteral("Data in Flash is OK"));
     else
-        ShowError(QStringLiteral("Error in Flash"));
+        ShowVerifyError(QStringLiteral("Error in Flash"));
 }
 
 void TForm1::EEVerifyBtnClick() {
@@ -578,7 +598,7 @@ void TForm1::EEVerifyBtnClick() {
     if (ok)
         Inform(QStringLiteral("Data in EEPROM is OK"));
     else
-        ShowError(QStringLiteral("Error in EEPROM"));
+        ShowVerifyError(QStringLiteral("Error in EEPROM"));
 }
 
 void TForm1::MemWriteBtnClick() {
@@ -601,50 +621,53 @@ void TForm1::MemWriteBtnClick() {
         EraseEEpromImage();
     if (FCloseAgreed || !VerifyCheck->isChecked()) return;
     if (!AVRisp->VerifyFlash(AVRisp->FlashSize())) {
-        if (!FCloseAgreed) ShowError(QStringLiteral("Error in Flash"));
+        if (!FCloseAgreed) ShowVerifyError(QStringLiteral("Error in Flash"));
         return;
     }
     if (FCloseAgreed) return;
     if (!AVRisp->VerifyEEprom(AVRisp->EEpromSize())) {
-        if (!FCloseAgreed) ShowError(QStringLiteral("Error in EEPROM"));
+        if (!FCloseAgreed) ShowVerifyError(QStringLiteral("Error in EEPROM"));
         return;
     }
     if (!FCloseAgreed) Inform(QStringLiteral("AVR memory is OK"));
 }
 
-// A fuse field's text as a number, the way the field's value is written: "$"
-// followed by hexadecimal digits. Nothing when the text is not such a number.
-static std::optional<unsigned> FuseValue(const QString& text) {
-    if (text.isEmpty() || text.size() > 8) return std::nullopt;
-    unsigned value = 0;
-    for (QChar c : text) {
-        const int digit = c.isDigit() && c.unicode() < 0x80          ? c.unicode() - '0'
-                          : c.unicode() >= 'A' && c.unicode() <= 'F' ? c.unicode() - 'A' + 10
-                          : c.unicode() >= 'a' && c.unicode() <= 'f' ? c.unicode() - 'a' + 10
-                                                                     : -1;
-        if (digit < 0) return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return value;
-}
-
+// The confirmation lists the bits that change; a change that ends in-circuit
+// programming is asked about once more, No being the default; the bytes are
+// read back and a bit that did not take is an error.
 void TForm1::WFuseBtnClick() {
     TCommand command(*this);
-    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"))) return;
-    unsigned bytes[3] = {0, 0, 0};
+    std::array<std::uint8_t, 3> bytes{};
+    QString invalid;
     TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3 && invalid.isNull(); ++k) {
         const QString text = fields[k]->Text();
-        const std::optional<unsigned> value = FuseValue(text);
-        if (!value) {
-            ShowError(QStringLiteral("'%1' is not a valid integer value")
-                          .arg(QStringLiteral("$") + text));
-            return;
-        }
-        bytes[k] = *value;
+        const std::optional<unsigned> value = FuseFieldValue(text);
+        if (!value)
+            invalid = QStringLiteral("'%1' is not a valid integer value").arg(QStringLiteral("$") + text);
+        else
+            bytes[k] = static_cast<std::uint8_t>(*value);
     }
-    AVRisp->WriteFuses(static_cast<std::uint8_t>(bytes[2]), static_cast<std::uint8_t>(bytes[1]),
-                       static_cast<std::uint8_t>(bytes[0]));
+    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"),
+                 invalid.isNull() ? FuseChangeList(*AVRisp, bytes) : QString()))
+        return;
+    if (!invalid.isNull()) {
+        ShowError(invalid);
+        return;
+    }
+    for (const TFuseWarning& lockout : FuseLockouts(*AVRisp, bytes)) {
+        TMsgOptions options;
+        options.DefaultNo = true;
+        options.Informative = QStringLiteral("Write it all the same?");
+        QString text = QString::fromStdString(lockout.Text);
+        text[0] = text[0].toUpper();
+        if (FDialogs.MessageBoxWith(this, text + QLatin1Char('.'), TMsgKind::mkWarning,
+                                    TMsgButtons::mbYesNo, options) != TMsgAnswer::maYes ||
+            FCloseAgreed)
+            return;
+    }
+    if (!AVRisp->WriteFuses(bytes[2], bytes[1], bytes[0]) && !FCloseAgreed)
+        ShowError(QString::fromStdString(AVRisp->StatusText()));
 }
 
 // ---------------------------------------------------------------------------

@@ -105,11 +105,10 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
         {"write"},
         {"write", "a", "b", "c"},
         {"identify", "extra"},
-        {"fuses"},
-        {"fuses", "1", "2", "3", "4"},
-        {"fuses", "100"},
-        {"fuses", "0x"},
-        {"fuses", "G1"},
+        {"lock", "1", "2"},
+        {"erase", "x"},
+        {"write-eeprom"},
+        {"write", "a.hex", "--allow-lockout"},
         {"read", ""},
         {"read", "--truncate", "f.bin"},
         {"identify", "--bogus"},
@@ -119,6 +118,23 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
         EXPECT_FALSE(cli::ParseCommandLine(args, error)) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(error.empty());
     }
+
+    // A value that is not a hex byte, or a fourth fuse byte: one line naming
+    // it, exit 1, and nothing sent to the part.
+    Cable c("ATmega328P");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> values = {
+        {{"fuses", "100"}, "'100'"},   {{"fuses", "0x"}, "'0x'"},
+        {{"fuses", "62", "G1"}, "'G1'"}, {{"lock", "1FF"}, "'1FF'"},
+        {{"fuses", "1", "2", "3", "4"}, "'4'"},
+    };
+    for (const auto& [args, named] : values) {
+        const auto v = cli::ParseCommandLine(args, error);
+        ASSERT_TRUE(v) << error;
+        EXPECT_EQ(v->valueError.rfind(named, 0), 0u) << v->valueError;
+        EXPECT_EQ(c.Run(args), cli::ExitFailed);
+        EXPECT_EQ(c.err.str(), "quillon-isp: " + v->valueError + "\n");
+    }
+    EXPECT_EQ(c.sim->ClockedBits(), 0u);
 
     auto t = cli::ParseCommandLine({"write", "a.bin", "--truncate"}, error);
     ASSERT_TRUE(t);
