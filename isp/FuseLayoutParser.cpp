@@ -240,10 +240,13 @@ bool ParseFuseLayouts(std::string_view Text, TFuseLayouts& Layouts, std::string&
         all.insert(all.end(), l.Parts.begin(), l.Parts.end());
     for (std::size_t i = 0; i < all.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
-            if (SameSignature(all[i], all[j]))
-                return fail(all[i].Line > all[j].Line ? all[i].Line : all[j].Line,
-                            "the signature of " + std::string(all[i].Name) + " is given again (" +
-                                std::string(all[j].Name) + ")");
+            if (SameSignature(all[i], all[j])) {
+                const bool iLater = all[i].Line > all[j].Line;
+                const TFusePart& again = iLater ? all[i] : all[j];
+                const TFusePart& first = iLater ? all[j] : all[i];
+                return fail(again.Line, "the signature of " + std::string(again.Name) +
+                                            " is given again (" + std::string(first.Name) + ")");
+            }
     Layouts = std::move(out);
     return true;
 }

@@ -1,74 +1,16 @@
 // The command-line programmer run in process against a simulated part on a
 // virtual clock: each command's effect on the part, and its refusals.
-#include "IspCommand.h"
-
-#include "ConsoleDisplay.h"
+#include "CliBench.h"
 
 #include "MemoryImage.h"
-#include "SimPortEntries.h"
-#include "avrsim/SimTarget.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-
-#include <stdlib.h>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace clibench;
 
 const fs::path Data = QUILLON_TEST_DATA;
-
-std::vector<uint8_t> FileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A folder of its own under the temporary folder, removed at the end.
-struct TempFolder {
-    TempFolder() {
-        std::string name = (fs::temp_directory_path() / "quillon-cli-XXXXXX").string();
-        EXPECT_NE(mkdtemp(name.data()), nullptr);
-        path = name;
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    fs::path operator/(const char* name) const { return path / name; }
-    fs::path path;
-};
-
-// The engine on a simulated part whose every wait only advances the part's clock.
-struct Cable {
-    explicit Cable(const std::string& device) {
-        avrsim::SimConfig cfg;
-        cfg.device = device;
-        sim = std::make_unique<avrsim::SimTarget>(cfg, &clock);
-        engine.SetStatus(&status);
-        engine.SleepHook = [this](uint32_t ms) { clock.Advance(std::chrono::milliseconds(ms)); };
-        EXPECT_TRUE(engine.OpenPort(SimPortEntries(*sim)));
-    }
-
-    int Run(const std::vector<std::string>& args) {
-        out.str({});
-        err.str({});
-        std::string error;
-        const auto command = cli::ParseCommandLine(args, error);
-        EXPECT_TRUE(command) << error;
-        if (!command) return cli::ExitUsage;
-        return cli::RunCommand(*command, engine, out, err);
-    }
-
-    std::ostringstream out, err;
-    cli::TConsoleStatus status{out};
-    avrsim::VirtualClock clock;
-    std::unique_ptr<avrsim::SimTarget> sim;
-    TAVRisp engine;
-};
 
 // The part's Flash compared with an image file: the image's bytes, and
 // erased bytes beyond it.
