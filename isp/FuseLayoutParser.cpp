@@ -271,8 +271,8 @@ bool CheckLayoutsAgainstCatalogue(const TFuseLayouts& Layouts, const std::vector
                 }
                 if (d.FuseKind != l.ByteCount) {
                     Error = where + " has " + std::to_string(d.FuseKind) +
-                            " fuse bytes, the layout of " + std::string(l.Family) + " has " +
-                            std::to_string(l.ByteCount);
+                            (d.FuseKind == 1 ? " fuse byte" : " fuse bytes") + ", the layout of " +
+                            std::string(l.Family) + " has " + std::to_string(l.ByteCount);
                     return false;
                 }
             }
