@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int TipLineWidth = 36;
+
 QString Hex2(unsigned value) {
     return QStringLiteral("0x") +
            QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
@@ -45,9 +47,24 @@ QString FuseFieldTip(const TAVRisp& engine, int byte, const QString& text) {
     if (layout == nullptr)
         return name + QLatin1Char(' ') + Hex2(*value) +
                QStringLiteral("\nIts bits are not known to this tool.");
-    const std::string bits = DecodeFuseByte(layout->Bytes[byte], static_cast<uint8_t>(*value));
-    return name + QLatin1Char(' ') + Hex2(*value) + QStringLiteral(" (programmed = 0)\n") +
-           QString::fromStdString(bits);
+    // The named bits, a few to a line so that the tip stays narrow.
+    QString bits;
+    int line = 0;
+    const QStringList fields =
+        QString::fromStdString(DecodeFuseByte(layout->Bytes[byte], static_cast<uint8_t>(*value)))
+            .split(QLatin1Char(' '));
+    for (const QString& field : fields) {
+        if (line > 0 && line + 1 + field.size() > TipLineWidth) {
+            bits += QLatin1Char('\n');
+            line = 0;
+        } else if (line > 0) {
+            bits += QLatin1Char(' ');
+            ++line;
+        }
+        bits += field;
+        line += static_cast<int>(field.size());
+    }
+    return name + QLatin1Char(' ') + Hex2(*value) + QStringLiteral(" (programmed = 0)\n") + bits;
 }
 
 QString FuseChangeList(const TAVRisp& engine, const std::array<uint8_t, 3>& values) {

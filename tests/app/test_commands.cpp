@@ -279,7 +279,7 @@ TEST(Commands, FuseFieldsDecodeTheirValueAndSetFuseListsTheChanges) {
     bench.InitDevice();
     EXPECT_EQ(form.HFBEdit->toolTip(),
               QStringLiteral("high fuse byte 0xD9 (programmed = 0)\n"
-                             "RSTDISBL=1 DWEN=1 SPIEN=0 WDTON=1 EESAVE=1 BOOTSZ=00 BOOTRST=1"));
+                             "RSTDISBL=1 DWEN=1 SPIEN=0 WDTON=1\nEESAVE=1 BOOTSZ=00 BOOTRST=1"));
     form.HFBEdit->setFocus();
     form.HFBEdit->end(false);
     QTest::keyClick(form.HFBEdit, Qt::Key_Backspace);
