@@ -206,7 +206,6 @@ bool TAVRisp::DoUpdate() {
 }
 
 void TAVRisp::StartProgress(int32_t Count) {
-    MismatchFromLock_ = false;
     if (Progress_ != nullptr) {
         Progress_->SetMax(Count);
         Progress_->SetPosition(Progress_->Min());
@@ -615,6 +614,7 @@ bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
 
 // Runs from the highest word down, so the mismatch reported is the highest.
 bool TAVRisp::VerifyFlash(int32_t Size) {
+    MismatchFromLock_ = false;
     if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in Flash memory", skInformation);
     int32_t i = StepsWithin(0, Size / 2, FlashBufferWords);
@@ -667,6 +667,7 @@ bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
 }
 
 bool TAVRisp::VerifyEEprom(int32_t Count) {
+    MismatchFromLock_ = false;
     if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in EEPROM memory", skInformation);
     int32_t j = StepsWithin(0, Count, EEpromBufferBytes);
