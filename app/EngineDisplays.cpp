@@ -17,16 +17,23 @@ void TStatusLineAdapter::SetTextColor(uint32_t Color) {
     FPanel->setPalette(palette);
 }
 
-void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine) {
-    const std::string text = PortFailureText(engine.PortError());
-    statusLine->setToolTip(QString::fromStdString(text));
-    std::fprintf(stderr, "quillon: %s\n", text.c_str());
+std::string CableInUseText(TAVRisp& engine) {
+    const std::string description = engine.Link().Description();
+    const std::string pace = engine.Link().PaceText();
+    const bool told = pace.empty() || description.find(pace) != std::string::npos;
+    return "Cable in use: " + description + (told ? "" : "; " + pace);
 }
 
-void ExplainIdentification(QLabel* statusLine, const TAVRisp& engine, bool answered) {
+void ExplainCableFailure(QLabel* statusLine, const std::string& why) {
+    statusLine->setToolTip(QString::fromStdString(why));
+    std::fprintf(stderr, "quillon: %s\n", why.c_str());
+}
+
+void ExplainIdentification(QLabel* statusLine, TAVRisp& engine, bool answered) {
     const bool unknown = answered && engine.FlashSize() == 0;
-    statusLine->setToolTip(unknown ? QString::fromStdString(UnknownPartText(engine.AVRsignature()))
-                                   : QString());
+    const std::string cable = CableInUseText(engine);
+    statusLine->setToolTip(QString::fromStdString(
+        unknown ? UnknownPartText(engine.AVRsignature()) + "\n" + cable : cable));
 }
 
 TProgressBarAdapter::TProgressBarAdapter(QProgressBar* bar)

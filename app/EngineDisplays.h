@@ -17,14 +17,19 @@ private:
     QLabel* FPanel;
 };
 
-// Says why the port could not be opened where the user will look: as the
-// tooltip of the status line and as one line on standard error.
-void ExplainPortFailure(QLabel* statusLine, const TAVRisp& engine);
+// The cable in use, for the status line's tooltip: the link's description
+// and its pace when it has one.
+std::string CableInUseText(TAVRisp& engine);
+
+// Says why the cable could not be opened (`why`: what failed and what to do)
+// where the user will look: as the tooltip of the status line and as one
+// line on standard error.
+void ExplainCableFailure(QLabel* statusLine, const std::string& why);
 
 // After an identification: the status line's tooltip names the signature of
 // an Atmel part outside the catalogue, so that the user can tell which part
-// it was; any other outcome clears it.
-void ExplainIdentification(QLabel* statusLine, const TAVRisp& engine, bool answered);
+// it was, and the cable in use with the pace the identification found.
+void ExplainIdentification(QLabel* statusLine, TAVRisp& engine, bool answered);
 
 // Progress on a QProgressBar. The position is kept within the range as the
 // engine expects (it reads back the clamped position); a range of 0 to 0 is shown

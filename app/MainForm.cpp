@@ -10,6 +10,7 @@
 #include "FuseFields.h"
 #include "MainLayout.h"
 #include "MemoryImage.h"
+#include "UserSettings.h"
 #include "WindowFonts.h"
 #include "XHexEdit.h"
 
@@ -22,7 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
+#include <QSignalBlocker>
+#include <QStringList>
 #include <algorithm>
 #include <filesystem>
 #include <vector>
@@ -45,12 +47,6 @@ void FitCheckBox(QCheckBox* box) {
 }
 
 constexpr const char* FastProgrammingKey = "FastProgramming";
-
-// The user's settings of the program, kept between runs.
-QSettings UserSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillon"),
-                     QStringLiteral("quillon"));
-}
 
 QString Hex(unsigned value, int digits) {
     return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
@@ -393,25 +389,87 @@ void TForm1::ShowVerifyError(const QString& memoryError) {
 // ---------------------------------------------------------------------------
 // Device session
 
+// A cable that always programs in the fast mode keeps its box ticked and
+// disabled whatever else is enabled.
 void TForm1::SetControlsEnabled(QWidget* control, bool enabled) {
     ::SetControlsEnabled(control, enabled);
+    if (AVRisp && AVRisp->FastModeForced() &&
+        (control == FastCheck || control->isAncestorOf(FastCheck)))
+        FastCheck->setEnabled(false);
 }
 
+// The cable QUILLON_CABLE names or the user chose last; without either, the
+// port as the window always opened it.
 void TForm1::FormCreate() {
-    FastCheck->setChecked(
-        UserSettings().value(QString::fromLatin1(FastProgrammingKey), false).toBool());
+    FFastChosen = UserSettings().value(QString::fromLatin1(FastProgrammingKey), false).toBool();
+    FastCheck->setChecked(FFastChosen);
     SetControlsEnabled(MainPanel, false);
-    const bool ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
-    SetControlsEnabled(InitAVRBtn, ok);
-    if (!ok) ExplainPortFailure(AVRStatPanel, *AVRisp);
+    FCable = TWindowCable::AtStart();
+    bool ok = false;
+    std::string why;
+    if (FCable.IsDefault()) {
+        ok = FOpenPort ? FOpenPort(*AVRisp) : AVRisp->OpenPort();
+        if (!ok) why = PortFailureText(AVRisp->PortError());
+    } else {
+        ok = cable::OpenCable(*AVRisp, FCable.Choice(), why);
+    }
+    ShowCableOutcome(ok, why);
     ShowDeviceInfo();
+}
+
+// After the cable is opened or switched: Init Device only when it opened; the
+// status line's tooltip names the cable, or says why it did not open; the
+// text names a cable other than the parallel port.
+void TForm1::ShowCableOutcome(bool opened, const std::string& why) {
+    SetControlsEnabled(InitAVRBtn, opened);
+    if (opened)
+        AVRStatPanel->setToolTip(QString::fromStdString(CableInUseText(*AVRisp)));
+    else
+        ExplainCableFailure(AVRStatPanel, why);
+    if (const QString label = FCable.Label(); !label.isEmpty())
+        AVRStatPanel->setText(AVRStatPanel->text() + QStringLiteral(" (") + label +
+                              QLatin1Char(')'));
+    ShowFastMode();
+    ShowCableInInfo();
+}
+
+// The box shows the user's own setting, or a tick the cable imposes; only
+// the user's clicks change the setting.
+void TForm1::ShowFastMode() {
+    const bool forced = AVRisp->FastModeForced();
+    const QSignalBlocker blocker(FastCheck);
+    FastCheck->setChecked(forced || FFastChosen);
+    FastCheck->setToolTip(forced ? FCable.FastForcedText() : QString());
 }
 
 // The engine follows the box at once; a part identified before the box was
 // ticked gets its fast bit clock at the next write.
 void TForm1::FastCheckToggled(bool checked) {
+    FFastChosen = checked;
     AVRisp->SetFastMode(checked);
     UserSettings().setValue(QString::fromLatin1(FastProgrammingKey), checked);
+}
+
+void TForm1::ShowCableInInfo() {
+    if (!InfoForm) return;
+    const QString state = !AVRisp->PortOpen()        ? QStringLiteral("not opened")
+                          : FCable.Choice().Simulate ? QStringLiteral("simulated")
+                                                     : QString();
+    InfoForm->ShowCable(FCable.Name, FCable.Options, state);
+}
+
+void TForm1::UseCable(const QString& name, const QString& options) {
+    if (FCommandDepth > 0 || FCloseAgreed) return;
+    TCommand command(*this);
+    FCable.Name = name;
+    FCable.Options = options;
+    FCable.Remember();
+    std::string why;
+    const bool ok = cable::SwitchCable(*AVRisp, FCable.Choice(), why);
+    SetControlsEnabled(MainPanel, false);
+    RelBtn->setEnabled(false);
+    ShowCableOutcome(ok, why);
+    ShowDeviceInfo();
 }
 
 void TForm1::ShowDeviceInfo() {
@@ -419,6 +477,17 @@ void TForm1::ShowDeviceInfo() {
     const int eepromSize = AVRisp->EEpromSize();
     SetLabelText(AVRtypeLabel, QStringLiteral("AVR device type : ") +
                                    QString::fromStdString(AVRisp->AVRversion()));
+    // The label names the first part sold with the signature; its tooltip
+    // names them all.
+    QStringList names;
+    for (std::string_view name : PartNames(AVRisp->CurrentDevice()))
+        names << QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    const auto& signature = AVRisp->AVRsignature();
+    AVRtypeLabel->setToolTip(flashSize == 0
+                                 ? QString()
+                                 : QStringLiteral("Parts with the signature %1 %2 %3: %4")
+                                       .arg(Hex(signature[0], 2), Hex(signature[1], 2),
+                                            Hex(signature[2], 2), names.join(u", ")));
     SetLabelText(FlSizeLabel, QStringLiteral("Flash memory    : 0x") + Hex(flashSize, 4));
     SetLabelText(EESizeLabel, QStringLiteral("EEPROM memory   : 0x") + Hex(eepromSize, 4));
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));
@@ -482,8 +551,14 @@ void TForm1::AbortBtnClick() {
     if (Confirm(QStringLiteral("Abort current operation?"))) AVRisp->Abort();
 }
 
+// The Information window chooses the cable; it goes back to the cable in use
+// each time it is opened.
 void TForm1::InfoBtnClick() {
-    if (InfoForm) InfoForm->ShowInfo();
+    if (!InfoForm) return;
+    connect(InfoForm, &TInfoForm::CableChosen, this, &TForm1::UseCable, Qt::UniqueConnection);
+    if (!InfoForm->isVisible()) ShowCableInInfo();
+    InfoForm->AllowCableChange(FCommandDepth == 0);
+    InfoForm->ShowInfo();
 }
 
 void TForm1::ExitBtnClick() {
@@ -527,6 +602,7 @@ void TForm1::AVRispStartEvent() {
     SetControlsEnabled(MainPanel, false);
     SetControlsEnabled(CtrlPanel, false);
     AbortBtn->setEnabled(true);
+    if (InfoForm) InfoForm->AllowCableChange(false);
 }
 
 void TForm1::AVRispStopEvent() {
@@ -534,6 +610,7 @@ void TForm1::AVRispStopEvent() {
     FlCheck->setEnabled(false);
     SetControlsEnabled(CtrlPanel, true);
     AbortBtn->setEnabled(false);
+    if (InfoForm) InfoForm->AllowCableChange(true);
 }
 
 bool TForm1::AVRispUpdateEvent() {

@@ -4,6 +4,7 @@
 // engine, fill the views and load and save image files.
 
 #include "Dialogs.h"
+#include "WindowCable.h"
 
 #include <QWidget>
 #include <functional>
@@ -25,9 +26,10 @@ class TProgressBarAdapter;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // Opens the engine's port when the window is created. Empty: the port library
-    // named by QUILLON_PORTIO. Tests open an in-process simulated part here and
-    // give the engine a sleep of their own.
+    // Opens the engine's port when the window is created without a cable named
+    // by QUILLON_CABLE or remembered from the Information window. Empty: the
+    // port library named by QUILLON_PORTIO. Tests open an in-process simulated
+    // part here and give the engine a sleep of their own.
     using TPortOpener = std::function<bool(TAVRisp&)>;
 
     explicit TForm1(TDialogs& dialogs, TPortOpener openPort = {}, QWidget* parent = nullptr);
@@ -105,6 +107,10 @@ public slots:
     void EELoadBtnClick();
     void FlSaveBtnClick();
     void EESaveBtnClick();
+    // The Information window's "Use cable": the engine lets go of its link
+    // and opens the cable named, with its options; the device is forgotten.
+    // Not while a command runs.
+    void UseCable(const QString& name, const QString& options);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -120,6 +126,9 @@ private:
     void WireEngine();
     void FormCreate();
     void FastCheckToggled(bool checked);
+    void ShowCableOutcome(bool opened, const std::string& why);
+    void ShowFastMode();
+    void ShowCableInInfo();
     bool FormCloseQuery();
 
     void AVRispStartEvent();
@@ -140,6 +149,8 @@ private:
     TPortOpener FOpenPort;
     std::unique_ptr<TStatusLineAdapter> FStatusLine;
     std::unique_ptr<TProgressBarAdapter> FProgressBar;
+    TWindowCable FCable;      // the cable in use
+    bool FFastChosen = false; // the user's "Fast programming", kept under a forced tick
     int FCommandDepth = 0;
     bool FCloseAgreed = false;
     bool FPlaced = false;

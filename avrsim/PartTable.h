@@ -23,11 +23,16 @@ enum class LockLayout : uint8_t {
     Mega,    // AC E0 xx D, readable with 58 00 (ATmega parts)
 };
 
+// The largest Flash the 16-bit word address of the instructions reaches;
+// above it a part keeps an extended address byte (4D 00 a 00) as bit 16.
+inline constexpr uint32_t kFlashBytesWithoutExtendedAddress = 131072;
+
 // Everything the simulated target knows about one part. Times are the
 // maximum busy periods in microseconds.
 struct PartInfo {
-    std::string_view name;
-    bool present; // false: an empty cable, MISO floats high
+    std::string_view name;  // the first of names
+    std::string_view names; // every part sold with the signature: "ATmega16/ATmega16A"
+    bool present;           // false: an empty cable, MISO floats high
     std::array<uint8_t, 3> signature;
     uint32_t flashBytes;
     uint32_t eepromBytes;
@@ -56,13 +61,14 @@ struct PartInfo {
 
     uint32_t FlashWords() const { return flashBytes / 2; }
     bool Paged() const { return pageWords != 0; }
+    bool ExtendedAddress() const { return flashBytes > kFlashBytesWithoutExtendedAddress; }
 };
 
 // All parts the simulator can stand in for, the empty cable first.
 std::span<const PartInfo> AllParts();
 
-// The part of that name, compared without regard to case; nullptr when
-// there is none.
+// The part sold under that name (any of its names), compared without regard
+// to case; nullptr when there is none.
 const PartInfo* FindPart(std::string_view name);
 
 } // namespace avrsim

@@ -27,6 +27,7 @@ enum class SimTarget::Op : uint8_t {
     WriteFuse,
     ReadFuse,
     Poll,
+    LoadExtendedAddress,
 };
 
 namespace {
@@ -215,6 +216,7 @@ void SimTarget::Arm(Nanos t) {
     nextOut_ = out_;
     riseSeen_ = false;
     current_ = Decoded{};
+    extendedAddress_ = 0;
     UpdateMiso();
 }
 
@@ -283,6 +285,11 @@ SimTarget::Decoded SimTarget::Decode() const {
     const PartInfo& p = *part_;
     const uint32_t wordMask = p.FlashWords() - 1;
     const uint32_t address = (uint32_t{b2} << 8) | b3;
+    // Flash reads and page writes take the extended address byte as bit 16
+    // of the word address on the parts that have one; without it they reach
+    // the low 128 KB, as the 16 address bits alone do.
+    const uint32_t flashAddress =
+        (p.ExtendedAddress() ? uint32_t{extendedAddress_} << 16 : 0u) | address;
     const uint8_t byteSel = (b1 >> 3) & 1u;
 
     if (b1 == 0xAC && b2 == 0x53) return {Op::Enable, 0, 0};
@@ -325,7 +332,7 @@ SimTarget::Decoded SimTarget::Decode() const {
 
     switch (b1 & 0xF7) {
     case 0x20:
-        return {Op::ReadFlash, byteSel, address & wordMask};
+        return {Op::ReadFlash, byteSel, flashAddress & wordMask};
     case 0x40:
         if (p.Paged()) return {Op::LoadPage, byteSel, b3 & (p.pageWords - 1u)};
         return {Op::WriteFlashByte, byteSel, address & wordMask};
@@ -335,7 +342,10 @@ SimTarget::Decoded SimTarget::Decode() const {
 
     switch (b1) {
     case 0x4C:
-        if (p.Paged()) return {Op::WritePage, 0, address & wordMask & ~(p.pageWords - 1u)};
+        if (p.Paged()) return {Op::WritePage, 0, flashAddress & wordMask & ~(p.pageWords - 1u)};
+        break;
+    case 0x4D:
+        if (b2 == 0x00 && p.ExtendedAddress()) return {Op::LoadExtendedAddress, 0, b3};
         break;
     case 0xA0:
         return {Op::ReadEeprom, 0, address & (p.eepromBytes - 1)};
@@ -473,6 +483,9 @@ bool SimTarget::Execute(const Decoded& d, uint8_t data, Nanos t) {
     }
     case Op::LoadPage:
         pageBuffer_[2 * d.addr + d.which] = data;
+        return true;
+    case Op::LoadExtendedAddress:
+        extendedAddress_ = static_cast<uint8_t>(d.addr);
         return true;
     case Op::WritePage: {
         if (ProgrammingLocked()) return false;

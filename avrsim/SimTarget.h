@@ -74,6 +74,9 @@ public:
     // on a board without a crystal or external clock: RSTDISBL and DWEN
     // unprogrammed, CKSEL on an internal oscillator.
     bool SerialProgrammingReachable() const { return ReachableWith(effects_, latchedFuses_); }
+    // The extended address byte of a part above 128 KB of Flash (4D 00 a 00);
+    // 0 from power-up and every time RESET arms serial programming.
+    uint8_t ExtendedAddressByte() const { return extendedAddress_; }
     bool ProgrammingEnabled() const { return enabled_; }
     bool Busy() const; // a write still running at ModelTime()
     bool Connected() const { return !gone_; }
@@ -193,6 +196,7 @@ private:
     std::array<uint8_t, 4> frame_{};
     uint8_t out_ = 0; // byte being shifted out on MISO, most significant bit first
     uint8_t outBit_ = 7;
+    uint8_t extendedAddress_ = 0;
     uint8_t nextOut_ = 0;
     Decoded current_{}; // the frame's instruction, known after its third byte
     bool currentAnswered_ = false;

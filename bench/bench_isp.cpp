@@ -22,6 +22,9 @@
 //                                under 3 port accesses a bit). Targets: fast
 //                                within 1.3x the floor; on the ATmega16 at
 //                                least 2.5x faster than normal.
+//   CatalogueLookup/<which>      one signature looked up in the catalogue:
+//                                the last row, and a signature it does not
+//                                hold (the whole walk); target: microseconds.
 #include "AVRisp.h"
 #include "SimPortEntries.h"
 #include "avrsim/SimTarget.h"
@@ -236,6 +239,20 @@ void FastProgramming(benchmark::State& state, const std::string& device, uint32_
     state.counters["fast_over_floor"] = fast / floor;
     state.counters["normal_over_fast"] = normal / fast;
 }
+
+// The catalogue walk identification makes once a part has answered.
+void CatalogueLookup(benchmark::State& state, bool known) {
+    const TAVRdesc& last = AVRDeviceTable[AVRDeviceTable.size() - 1];
+    const uint8_t s1 = known ? last.Signature1 : 0x90;
+    const uint8_t s2 = known ? last.Signature2 : 0x05; // the ATtiny12, outside the catalogue
+    for (auto _ : state) {
+        int row = FindDeviceRow(s1, s2);
+        benchmark::DoNotOptimize(row);
+    }
+    state.counters["rows"] = static_cast<double>(AVRDeviceTable.size());
+}
+BENCHMARK_CAPTURE(CatalogueLookup, LastRow, true);
+BENCHMARK_CAPTURE(CatalogueLookup, NotInTheCatalogue, false);
 
 const char* const Parts[] = {"ATmega32", "AT90S8515"};
 

@@ -117,8 +117,26 @@ std::unique_ptr<TIspLink> MakeCableLink(const TCableChoice& Choice, std::string&
     return MakeUsbaspLink(spec->Options, Choice.Simulate, Error);
 }
 
+namespace {
+
+// The empty choice: the port library QUILLON_PORTIO names, as ever.
+bool DefaultPort(const TCableChoice& Choice) {
+    return Choice.Text.empty() && !Choice.Simulate;
+}
+
+// Why the chosen cable did not open: the refusal of its options, or the
+// link's own words (the parallel port's with what to do about it).
+std::string OpenFailure(const TAVRisp& Engine, const TCableChoice& Choice, bool Refused,
+                        const std::string& Error) {
+    if (Refused) return Error;
+    if (Choice.Name() == "lpt" && !Choice.Simulate) return PortFailureText(Engine.PortError());
+    return "ISP interface NOT initialised: " + Engine.PortError();
+}
+
+} // namespace
+
 bool OpenCable(TAVRisp& Engine, const TCableChoice& Choice, std::string& Why) {
-    if (Choice.Text.empty() && !Choice.Simulate) {
+    if (DefaultPort(Choice)) {
         if (Engine.OpenPort()) return true;
         Why = PortFailureText(Engine.PortError());
         return false;
@@ -127,12 +145,22 @@ bool OpenCable(TAVRisp& Engine, const TCableChoice& Choice, std::string& Why) {
     std::unique_ptr<TIspLink> link = MakeCableLink(Choice, error);
     const bool refused = link == nullptr;
     if (Engine.OpenLink(std::move(link))) return true;
-    if (refused)
-        Why = error;
-    else if (Choice.Name() == "lpt" && !Choice.Simulate)
-        Why = PortFailureText(Engine.PortError());
-    else
-        Why = "ISP interface NOT initialised: " + Engine.PortError();
+    Why = OpenFailure(Engine, Choice, refused, error);
+    return false;
+}
+
+bool SwitchCable(TAVRisp& Engine, const TCableChoice& Choice, std::string& Why) {
+    std::string error;
+    std::unique_ptr<TIspLink> link;
+    if (DefaultPort(Choice)) {
+        const char* setting = std::getenv(PortLibraryVariable);
+        link = std::make_unique<TPortLink>(setting != nullptr ? setting : "");
+    } else {
+        link = MakeCableLink(Choice, error);
+    }
+    const bool refused = link == nullptr;
+    if (Engine.SwitchLink(std::move(link))) return true;
+    Why = OpenFailure(Engine, Choice, refused, error);
     return false;
 }
 

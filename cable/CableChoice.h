@@ -61,6 +61,11 @@ std::unique_ptr<TIspLink> MakeCableLink(const TCableChoice& Choice, std::string&
 // as ever). False when it cannot be opened; `Why` then says in one line
 // what failed and what to do.
 bool OpenCable(TAVRisp& Engine, const TCableChoice& Choice, std::string& Why);
+// Puts the chosen cable into use in the place of the engine's link, open or
+// not (TAVRisp::SwitchLink): the old link is let go and the identified part
+// forgotten, whether or not the new one opens. The empty choice opens the
+// port library QUILLON_PORTIO names. False and `Why` as for OpenCable.
+bool SwitchCable(TAVRisp& Engine, const TCableChoice& Choice, std::string& Why);
 
 // The cables with their options and default wiring, for
 // `quillon-isp cables`.

@@ -48,6 +48,8 @@ public:
     void ResetPulse() override;
     void Release() override;
     bool Transfer(std::span<const TIspBytes> Out, std::span<TIspBytes> In) override;
+    // Every exchange is a USB round trip of about a millisecond.
+    uint32_t TransferOverheadUs() const override { return 1000; }
 
     bool SlowDown() override;
     void SpeedUp(const std::function<bool()>& Answers,

@@ -190,7 +190,7 @@ std::string UsageText() {
            "  lock VALUE                    write the lock byte (hex) and read it back; only a\n"
            "                                chip erase clears lock bits\n"
            "  release                       release the part\n"
-           "  parts                         list the parts this tool knows\n"
+           "  parts                         list the parts this tool knows, by family\n"
            "  cables                        list the cables, their options and wiring\n"
            "  --truncate                    write, verify and the -flash and -eeprom commands:\n"
            "                                take the first part of an image longer than the\n"
@@ -323,19 +323,34 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     return command;
 }
 
+// The catalogue by family, in its own order: a heading per family, then
+// one line per signature with every name sold with it.
 void ListParts(std::ostream& out) {
     static const char* const fuseColumn[] = {"none", "L", "L/H", "L/H/E"};
-    out << "part         signature  Flash   page  EEPROM  fuses\n";
+    std::size_t width = 0;
+    for (const TAVRdesc& d : AVRDeviceTable)
+        width = std::max(width, d.Names.size());
+    std::string header = "part";
+    header.resize(width + 2, ' ');
+    char columns[64];
+    std::snprintf(columns, sizeof columns, "  %-10s%6s  %4s  %6s  %s\n", "signature", "Flash",
+                  "page", "EEPROM", "fuses");
+    out << header << columns;
+    std::string_view family;
     for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
         const TAVRdesc& d = AVRDeviceTable[row];
-        std::string name(d.Name);
-        name.resize(std::max<std::size_t>(name.size(), 12), ' ');
+        if (d.Family != family) {
+            family = d.Family;
+            out << family << '\n';
+        }
+        std::string names = "  " + std::string(d.Names);
+        names.resize(width + 2, ' ');
         char line[96];
-        std::snprintf(line, sizeof line, " %02X %02X %02X  %6d  %4s  %6d  %s\n", d.Signature0,
+        std::snprintf(line, sizeof line, "  %02X %02X %02X  %6d  %4s  %6d  %s\n", d.Signature0,
                       d.Signature1, d.Signature2, d.FlashSize,
                       d.Paged() ? std::to_string(d.PageWords).c_str() : "-", d.EEpromSize,
                       fuseColumn[d.FuseKind < 4 ? d.FuseKind : 0]);
-        out << name << line;
+        out << names << line;
     }
 }
 

@@ -23,8 +23,13 @@ enum class TFuseForm : uint8_t {
     Standard,   // AC A0 / A8 / A4 xx D, read with 50 00 / 58 08 / 50 08
 };
 
+// The largest Flash a part addresses with the 16-bit word address of its
+// read and page-write instructions (64 K words); a part with more needs the
+// load-extended-address instruction (4D 00 a 00) before a page above it.
+inline constexpr int32_t FlashBytesWithoutExtendedAddress = 131072;
+
 struct TAVRdesc {
-    std::string_view Name;
+    std::string_view Name; // the first of Names: what the part is called on screen
     int32_t FlashSize;  // bytes
     int32_t EEpromSize; // bytes
     uint8_t FuseKind;   // 0 none, 1 low, 2 low + high, 3 low + high + extended
@@ -46,9 +51,17 @@ struct TAVRdesc {
     uint8_t EEpromPollErase; // what a busy EEPROM byte reads in its erase phase
     uint8_t EEpromPollWrite; // ... and in its write phase
     bool EraseEndsAtReset;   // chip erase is ended by a RESET pulse (AT90S, m161, m163, m323); else the part times it
+    std::string_view Names;  // every part sold with the signature: "ATmega16/ATmega16A"
+    std::string_view Family; // the family heading the row stands under, e.g. "ATtiny"
 
     bool Paged() const { return PageWords != 0; }
+    // Flash above 128 KB: every page read or written there needs the load
+    // extended address instruction first.
+    bool ExtendedAddress() const { return FlashSize > FlashBytesWithoutExtendedAddress; }
 };
+
+// The names of Names one by one: {"ATmega16", "ATmega16A"}.
+std::vector<std::string_view> PartNames(const TAVRdesc& Part);
 
 // Signature byte 0 of every part of the maker; checked before the catalogue.
 inline constexpr uint8_t AtmelManufacturerCode = 0x1E;
@@ -56,13 +69,13 @@ inline constexpr uint8_t AtmelManufacturerCode = 0x1E;
 inline constexpr uint8_t AnySignature2 = 0xFF;
 
 // The largest memories a row may describe: what the engine's buffers hold.
-inline constexpr int32_t CatalogueMaxFlashBytes = 131072;
-inline constexpr int32_t CatalogueMaxEEpromBytes = 4096;
+inline constexpr int32_t CatalogueMaxFlashBytes = 262144;
+inline constexpr int32_t CatalogueMaxEEpromBytes = 8192;
 
 // Reads a catalogue text. On success `Rows` holds row 0 ("NONE") followed
-// by one row per part, in the order of the text, and `Error` is empty; the
-// names point into `Text`. On the first fault `Rows` is left empty and
-// `Error` names the line and the row.
+// by one row per signature, in the order of the text, and `Error` is empty;
+// the names and families point into `Text`. On the first fault `Rows` is left
+// empty and `Error` names the line and the row.
 bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::string& Error);
 
 // The catalogue compiled into the engine, indexable like an array.

@@ -1,5 +1,6 @@
-// Reading the catalogue text: one part per row, blank-separated fields,
-// "#" starts a comment. A fault anywhere refuses the whole text.
+// Reading the catalogue text: family headings in brackets, one signature
+// per row under them, blank-separated fields, "#" starts a comment. A fault
+// anywhere refuses the whole text.
 #include "AVRDeviceTable.h"
 
 #include <algorithm>
@@ -37,7 +38,34 @@ constexpr TAVRdesc NoDevice{.Name = "NONE",
                             .FlashPollValue = 0xFF,
                             .EEpromPollErase = 0xFF,
                             .EEpromPollWrite = 0xFF,
-                            .EraseEndsAtReset = false};
+                            .EraseEndsAtReset = false,
+                            .Names = "NONE",
+                            .Family = ""};
+
+// What a "-" in an answer field stands for: no value is published, the part
+// is waited for with the ready/busy instruction; ATmega parts read 0xFF there.
+constexpr uint8_t UnpublishedAnswer = 0xFF;
+
+std::vector<std::string_view> SplitNames(std::string_view names) {
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t slash = names.find('/', start);
+        out.push_back(
+            names.substr(start, slash == std::string_view::npos ? names.npos : slash - start));
+        if (slash == std::string_view::npos) return out;
+        start = slash + 1;
+    }
+}
+
+std::string_view Trimmed(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
 
 std::vector<std::string_view> SplitFields(std::string_view line) {
     std::vector<std::string_view> fields;
@@ -77,14 +105,26 @@ std::string ParseRow(const std::vector<std::string_view>& f, TAVRdesc& d) {
                    (base == 16 ? "a hex byte" : "a number in range");
         return {};
     };
-    for (std::size_t i : {1u, 2u, 3u, 13u, 14u, 15u})
+    bool unpublished = false;
+    for (std::size_t i : {1u, 2u, 3u, 13u, 14u, 15u}) {
+        if (i >= 13 && f[i] == "-") {
+            v[i] = UnpublishedAnswer;
+            unpublished = true;
+            continue;
+        }
         if (std::string e = number(i, 16, 0xFF); !e.empty()) return e;
+    }
     for (std::size_t i : {4u, 6u, 8u, 9u, 10u, 11u})
         if (std::string e = number(i, 10, 10000000); !e.empty()) return e;
     if (f[5] != "-")
         if (std::string e = number(5, 10, 0xFFFF); !e.empty()) return e;
 
-    d.Name = f[0];
+    const std::vector<std::string_view> names = SplitNames(f[0]);
+    for (std::string_view n : names)
+        if (n.empty() || std::count(names.begin(), names.end(), n) > 1)
+            return "names \"" + std::string(f[0]) + "\" hold an empty or a repeated name";
+    d.Names = f[0];
+    d.Name = names.front();
     d.Signature0 = static_cast<uint8_t>(v[1]);
     d.Signature1 = static_cast<uint8_t>(v[2]);
     d.Signature2 = static_cast<uint8_t>(v[3]);
@@ -133,6 +173,8 @@ std::string ParseRow(const std::vector<std::string_view>& f, TAVRdesc& d) {
         d.Poll = TPollMethod::ReadyBusy;
     else
         return "poll \"" + std::string(f[12]) + "\" is not data or ready";
+    if (unpublished && d.Poll == TPollMethod::Data)
+        return "a busy answer \"-\" leaves a data-polled part nothing to poll for";
 
     if (f[16] == "reset")
         d.EraseEndsAtReset = true;
@@ -145,11 +187,16 @@ std::string ParseRow(const std::vector<std::string_view>& f, TAVRdesc& d) {
 
 } // namespace
 
+std::vector<std::string_view> PartNames(const TAVRdesc& Part) {
+    return SplitNames(Part.Names);
+}
+
 bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::string& Error) {
     Rows.clear();
     Error.clear();
     std::vector<TAVRdesc> rows{NoDevice};
     std::vector<int> lines{0};
+    std::string_view family;
     int lineNo = 0;
     std::size_t pos = 0;
     while (pos < Text.size()) {
@@ -160,22 +207,38 @@ bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::s
         ++lineNo;
         if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
             line = line.substr(0, hash);
+        if (const std::string_view heading = Trimmed(line); heading.starts_with('[')) {
+            family = heading.ends_with(']') ? Trimmed(heading.substr(1, heading.size() - 2)) : "";
+            if (family.empty()) {
+                Error =
+                    "line " + std::to_string(lineNo) + ": a family heading is a name in brackets";
+                return false;
+            }
+            continue;
+        }
         const std::vector<std::string_view> fields = SplitFields(line);
         if (fields.empty()) continue;
 
         const std::string where = "line " + std::to_string(lineNo) + " (" + std::string(fields[0]) + "): ";
+        if (family.empty()) {
+            Error = where + "no family heading above the row";
+            return false;
+        }
         TAVRdesc d = NoDevice;
         if (std::string e = ParseRow(fields, d); !e.empty()) {
             Error = where + e;
             return false;
         }
+        d.Family = family;
+        const std::vector<std::string_view> names = SplitNames(d.Names);
         for (std::size_t r = 1; r < rows.size(); ++r) {
             const TAVRdesc& o = rows[r];
             const std::string other = " as line " + std::to_string(lines[r]) + " (" + std::string(o.Name) + ")";
-            if (o.Name == d.Name) {
-                Error = where + "same name" + other;
-                return false;
-            }
+            for (std::string_view n : SplitNames(o.Names))
+                if (std::find(names.begin(), names.end(), n) != names.end()) {
+                    Error = where + "same name " + std::string(n) + other;
+                    return false;
+                }
             if (o.Signature0 == d.Signature0 && o.Signature1 == d.Signature1 &&
                 o.Signature2 == d.Signature2) {
                 Error = where + "same signature" + other;

@@ -100,6 +100,29 @@ bool TAVRisp::OpenLink(std::unique_ptr<TIspLink> NewLink) {
     return ShowOpened();
 }
 
+// Nothing read through the old link, nor its clock's deadlines, carries over.
+bool TAVRisp::SwitchLink(std::unique_ptr<TIspLink> NewLink) {
+    Link_->Close();
+    PortOpen_ = false;
+    FastPaceKnown_ = false;
+    LoadedExtAddress_ = -1;
+    BusyUntilUs_ = 0;
+    SelectDevice(DefaultDevice);
+    AVRlfb_ = 0;
+    AVRhfb_ = 0;
+    AVRsignature_ = {};
+    if (NewLink) return OpenLink(std::move(NewLink));
+    // None: the engine's first link, the parallel port's, not opened.
+    Port_ = nullptr;
+    Link_ = std::make_unique<TPortLink>(std::string());
+    Port_ = Link_->Port();
+    Port_->SetWaiter([this](uint32_t ms) { Sleep(ms); });
+    Port_->SetShadowed(FastMode_);
+    PortError_ = "no cable to open";
+    StartProgress(0);
+    return ShowOpened();
+}
+
 bool TAVRisp::ShowOpened() {
     if (PortOpen_)
         ShowStatus("ISP interface is ready", skInformation);
@@ -529,10 +552,13 @@ uint8_t TAVRisp::ReadEEpromByte(uint32_t Address) {
     return QueryInstruction(OpReadEEprom, HighByte(Address), LowByte(Address));
 }
 
+// 10 ms covers the EEPROM write of the parts the normal mode was made for;
+// a part whose datasheet gives it longer gets its own time.
 void TAVRisp::WriteEEpromByte(uint32_t Address, uint8_t Value) {
     SendInstruction(OpWriteEEprom, HighByte(Address), LowByte(Address), Value);
-    NoteUnpolledWrite(CurrentDevice().EEpromBusyUs);
-    Sleep(EEpromWriteWaitMs);
+    const uint32_t busyUs = CurrentDevice().EEpromBusyUs;
+    NoteUnpolledWrite(busyUs);
+    Sleep(std::max(EEpromWriteWaitMs, (busyUs + 999) / 1000));
 }
 
 // The normal mode's fixed waits suit a part within its datasheet; one

@@ -29,8 +29,8 @@ inline constexpr uint8_t LowByteSel = 0;
 inline constexpr uint8_t DefaultDevice = 0;
 
 // Capacity of the buffers: the largest part of the catalogue.
-inline constexpr std::size_t FlashBufferWords = 65536;
-inline constexpr std::size_t EEpromBufferBytes = 4096;
+inline constexpr std::size_t FlashBufferWords = 131072;
+inline constexpr std::size_t EEpromBufferBytes = 8192;
 static_assert(FlashBufferWords * 2 == CatalogueMaxFlashBytes);
 static_assert(EEpromBufferBytes == CatalogueMaxEEpromBytes);
 
@@ -149,6 +149,13 @@ public:
     // the port is not open yet; the status line says whether it opened, and
     // PortError() why not.
     bool OpenLink(std::unique_ptr<TIspLink> NewLink);
+    // Puts another link in the place of the one in use, open or not: the old
+    // link is closed without driving its lines, the identified part is
+    // forgotten (as Release forgets it, and its signature with it), and the
+    // new link is opened. Null: the engine is left as it was made, on the
+    // parallel port's link, not opened. Not while an operation runs. The
+    // status line says whether the new link opened, PortError() why not.
+    bool SwitchLink(std::unique_ptr<TIspLink> NewLink);
     bool Identify();
     void Release();
     void Abort();
@@ -270,7 +277,20 @@ private:
     bool EchoOk(const TIspBytes& Out, const TIspBytes& In) const;
     void FindFastPace();
     void EnsureFastPace();
-    bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TIspBytes* Read, uint8_t Expect);
+    // How the engine learns that a write has finished: the ready/busy
+    // instruction, a read of the value written (which the part does not
+    // answer while busy), or nothing: twice the longest time is waited.
+    struct TWritePoll {
+        bool Usable = false;
+        bool ReadyBusy = false;
+        TIspBytes Poll{};
+        uint8_t Expect = 0;
+    };
+    TWritePoll PollFor(const TIspBytes* Read, uint8_t Expect) const;
+    bool PollDone(const TWritePoll& Poll, const TIspBytes& In) const;
+    bool SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const TWritePoll& Poll);
+    bool WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TWritePoll& Poll);
+    void MeasureInstructionTime();
     void WaitUntil(uint64_t DeadlineUs);
     bool LinkFailed() const { return !Link_->FailureText().empty(); }
     bool StopWriteFailed();
@@ -312,6 +332,9 @@ private:
     bool FastMode_ = false;
     bool FastPaceKnown_ = false; // the link's fast pace was found for this part
     int32_t LoadedExtAddress_ = -1; // the part's extended address byte, -1: not known
+    // On a link that pays for each Transfer: one instruction's time at the
+    // pace in use, to know how many polls cover a write; 0: not measured.
+    uint32_t InstructionUs_ = 0;
     // Normal mode: the part may still be busy with a write the fixed waits
     // did not cover until this time (link clock, microseconds).
     uint64_t BusyUntilUs_ = 0;

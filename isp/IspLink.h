@@ -93,6 +93,12 @@ public:
     // device): FailureText() says so and nothing more can be trusted.
     virtual bool Transfer(std::span<const TIspBytes> Out, std::span<TIspBytes> In) = 0;
 
+    // The fixed time one Transfer costs however many instructions it carries
+    // (a USB round trip), in microseconds; 0 when instructions cost only
+    // their own time. On a link that pays it, the engine sends the polls
+    // that cover a write's longest busy time in the same batch as the write.
+    virtual uint32_t TransferOverheadUs() const { return 0; }
+
     // ---- bit clock -------------------------------------------------------------
     // The clock starts at a pace safe for a part on a 1 MHz clock. SlowDown
     // makes it slower for a part that did not answer; false when it cannot go

@@ -61,27 +61,76 @@ bool TAVRisp::StopWriteFailed() {
     return StopAborted(ProgressPosition());
 }
 
-// Waits for a write that ended at `StartUs`. A part with the ready/busy
-// instruction is asked with it; another is read back with `Read` until it
-// answers `Expect`; without `Read` the value cannot be polled and twice the
-// longest time is waited. False when the part is still busy after twice
-// its longest time, or the link failed.
-bool TAVRisp::WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TIspBytes* Read, uint8_t Expect) {
+TAVRisp::TWritePoll TAVRisp::PollFor(const TIspBytes* Read, uint8_t Expect) const {
+    TWritePoll poll;
+    if (CurrentDevice().Poll == TPollMethod::ReadyBusy) {
+        poll.Usable = poll.ReadyBusy = true;
+        poll.Poll = {OpPoll1, OpPoll2, 0x00, 0x00};
+    } else if (Read != nullptr) {
+        poll.Usable = true;
+        poll.Poll = *Read;
+        poll.Expect = Expect;
+    }
+    return poll;
+}
+
+bool TAVRisp::PollDone(const TWritePoll& Poll, const TIspBytes& In) const {
+    const bool done = Poll.ReadyBusy ? (In[3] & 0x01) == 0 : In[3] == Poll.Expect;
+    return done && EchoOk(Poll.Poll, In);
+}
+
+// Waits for a write that ended at `StartUs`, polling as `Poll` says; false
+// when the part is still busy after twice its longest time, or the link
+// failed.
+bool TAVRisp::WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TWritePoll& Poll) {
     const uint64_t deadline = StartUs + 2 * uint64_t{BusyUs};
-    static constexpr TIspBytes ReadyPoll{OpPoll1, OpPoll2, 0x00, 0x00};
-    const bool readyBusy = CurrentDevice().Poll == TPollMethod::ReadyBusy;
-    if (!readyBusy && Read == nullptr) {
+    if (!Poll.Usable) {
         WaitUntil(deadline);
         return true;
     }
-    const TIspBytes& poll = readyBusy ? ReadyPoll : *Read;
     for (;;) {
         TIspBytes in{};
-        if (!Exchange(poll, in)) return false;
-        const bool done = readyBusy ? (in[3] & 0x01) == 0 : in[3] == Expect;
-        if (EchoOk(poll, in) && done) return true;
+        if (!Exchange(Poll.Poll, in)) return false;
+        if (PollDone(Poll, in)) return true;
         if (NowUs() >= deadline) return false;
     }
+}
+
+// Sends a write (its instructions in `Batch`) and waits for it. On a link
+// that pays for each transfer, the polls that cover the part's longest busy
+// time go in the same batch, so a write usually costs one transfer; polls
+// follow one by one only when none of those showed the part done.
+bool TAVRisp::SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const TWritePoll& Poll) {
+    const std::size_t written = Batch.size();
+    std::size_t covering = 0;
+    if (Poll.Usable && InstructionUs_ > 0) {
+        covering = (BusyUs + BusyUs / 20) / InstructionUs_ + 2;
+        Batch.insert(Batch.end(), covering, Poll.Poll);
+    }
+    std::vector<TIspBytes> answers(Batch.size());
+    if (!Exchange(Batch, answers)) return false;
+    const uint64_t end = NowUs();
+    for (std::size_t i = written; i < answers.size(); ++i)
+        if (PollDone(Poll, answers[i])) return true;
+    const uint64_t pollsUs = uint64_t{covering} * InstructionUs_;
+    return WaitForWrite(end > pollsUs ? end - pollsUs : 0, BusyUs, Poll);
+}
+
+// One instruction's time at the pace in use, on a link that pays for each
+// transfer: two batches of harmless reads of different lengths, timed.
+void TAVRisp::MeasureInstructionTime() {
+    InstructionUs_ = 0;
+    if (Link_->TransferOverheadUs() < 100) return;
+    constexpr std::size_t shortBatch = 8, longBatch = 40;
+    const std::vector<TIspBytes> reads(longBatch, TIspBytes{OpReadSignature, 0x00, 0x00, 0x00});
+    std::vector<TIspBytes> answers(longBatch);
+    const uint64_t t0 = NowUs();
+    if (!Exchange({reads.data(), shortBatch}, {answers.data(), shortBatch})) return;
+    const uint64_t t1 = NowUs();
+    if (!Exchange(reads, answers)) return;
+    const uint64_t t2 = NowUs();
+    const uint64_t extra = (t2 - t1) > (t1 - t0) ? (t2 - t1) - (t1 - t0) : 0;
+    InstructionUs_ = static_cast<uint32_t>(std::max<uint64_t>(1, extra / (longBatch - shortBatch)));
 }
 
 // ----------------------------------------------------------------- pace ----
@@ -112,6 +161,7 @@ void TAVRisp::FindFastPace() {
         ResetPulse();
         ProgrammingEnable();
     }
+    MeasureInstructionTime();
 }
 
 // For a part identified before fast mode was switched on: its pace is found
@@ -129,8 +179,12 @@ void TAVRisp::EnsureFastPace() {
 bool TAVRisp::LinkChipErase() {
     EnsureFastPace();
     const TAVRdesc& d = CurrentDevice();
+    std::vector<TIspBytes> erase{{OpChipErase1, OpChipErase2, 0x00, 0x00}};
+    if (d.Poll == TPollMethod::ReadyBusy && !d.EraseEndsAtReset)
+        return SendAndWait(erase, d.EraseBusyUs, PollFor(nullptr, 0)) && !LinkFailed() &&
+               ErasedAtSpots() && !LinkFailed();
     TIspBytes in{};
-    if (!Exchange(TIspBytes{OpChipErase1, OpChipErase2, 0x00, 0x00}, in)) return false;
+    if (!Exchange(erase.front(), in)) return false;
     const uint64_t start = NowUs();
     bool done = false;
     if (d.EraseEndsAtReset) {
@@ -139,14 +193,12 @@ bool TAVRisp::LinkChipErase() {
         WaitUntil(start + 2 * uint64_t{d.EraseBusyUs});
         ResetPulse();
         done = ProgrammingEnable() || AnswersWithoutEcho();
-    } else if (d.Poll == TPollMethod::ReadyBusy) {
-        done = WaitForWrite(start, d.EraseBusyUs, nullptr, 0);
     } else {
         // An erase cannot be data polled: the longest time first, then the
         // part must answer with its maker's code before twice that time.
         static constexpr TIspBytes signature{OpReadSignature, 0x00, 0x00, 0x00};
         WaitUntil(start + d.EraseBusyUs);
-        done = WaitForWrite(start, d.EraseBusyUs, &signature, AtmelManufacturerCode);
+        done = WaitForWrite(start, d.EraseBusyUs, PollFor(&signature, AtmelManufacturerCode));
     }
     return done && !LinkFailed() && ErasedAtSpots() && !LinkFailed();
 }
@@ -172,7 +224,7 @@ bool TAVRisp::LinkWriteFlash(uint32_t Start, int32_t Count) {
     if (!d.Paged()) return LinkWriteFlashBytes(Start, Count);
     const uint32_t end = Start + static_cast<uint32_t>(Count);
     const uint32_t pageWords = d.PageWords;
-    std::vector<TIspBytes> batch, answers;
+    std::vector<TIspBytes> batch;
     for (uint32_t from = Start; from < end;) {
         const uint32_t page = from - from % pageWords;
         const uint32_t to = std::min(end, page + pageWords);
@@ -203,9 +255,7 @@ bool TAVRisp::LinkWriteFlash(uint32_t Start, int32_t Count) {
             }
             AppendExtendedAddress(batch, page);
             batch.push_back({OpWritePage, HighByte(page), LowByte(page), HighByte(FlashBuffer[to - 1])});
-            answers.resize(batch.size());
-            if (!Exchange(batch, answers)) return StopWriteFailed();
-            if (!WaitForWrite(NowUs(), d.FlashBusyUs, pollable ? &read : nullptr, expect))
+            if (!SendAndWait(batch, d.FlashBusyUs, PollFor(pollable ? &read : nullptr, expect)))
                 return StopWriteFailed();
         }
         from = to;
@@ -224,14 +274,11 @@ bool TAVRisp::LinkWriteFlashBytes(uint32_t Start, int32_t Count) {
         for (const uint8_t sel : {HighByteSel, LowByteSel}) {
             const uint8_t value = sel == LowByteSel ? LowByte(word) : HighByte(word);
             if (value == ErasedByte) continue;
-            TIspBytes in{};
-            if (!Exchange(TIspBytes{sel == LowByteSel ? OpWriteFlashLow : OpWriteFlashHigh,
-                                    HighByte(a), LowByte(a), value},
-                          in))
-                return StopWriteFailed();
+            std::vector<TIspBytes> write{
+                {sel == LowByteSel ? OpWriteFlashLow : OpWriteFlashHigh, HighByte(a), LowByte(a), value}};
             const TIspBytes read = ReadFlashInstruction(a, sel);
-            if (!WaitForWrite(NowUs(), d.FlashBusyUs, value == d.FlashPollValue ? nullptr : &read,
-                              value))
+            if (!SendAndWait(write, d.FlashBusyUs,
+                             PollFor(value == d.FlashPollValue ? nullptr : &read, value)))
                 return StopWriteFailed();
         }
     }
@@ -304,11 +351,9 @@ bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
             const uint8_t value = EEpromBuffer[a];
             const std::size_t i = a - from;
             if (EchoOk(batch[i], held[i]) && held[i][3] == value) continue;
-            TIspBytes in{};
-            if (!Exchange(TIspBytes{OpWriteEEprom, HighByte(a), LowByte(a), value}, in))
-                return StopWriteFailed();
+            std::vector<TIspBytes> write{{OpWriteEEprom, HighByte(a), LowByte(a), value}};
             const bool unpollable = value == d.EEpromPollErase || value == d.EEpromPollWrite;
-            if (!WaitForWrite(NowUs(), d.EEpromBusyUs, unpollable ? nullptr : &batch[i], value))
+            if (!SendAndWait(write, d.EEpromBusyUs, PollFor(unpollable ? nullptr : &batch[i], value)))
                 return StopWriteFailed();
         }
         from = to;

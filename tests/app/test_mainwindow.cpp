@@ -176,6 +176,7 @@ void ExpectIdleWithoutDevice(TForm1& form, bool initEnabled) {
     for (QLabel* l : {form.AVRtypeLabel, form.FlSizeLabel, form.EESizeLabel, form.FuseLabel})
         EXPECT_TRUE(l->isEnabled());
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : NONE"));
+    EXPECT_TRUE(form.AVRtypeLabel->toolTip().isEmpty());
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x0000"));
     EXPECT_EQ(form.EESizeLabel->text(), QStringLiteral("EEPROM memory   : 0x0000"));
     EXPECT_EQ(form.FuseLabel->text(), QStringLiteral("Fuse L/H/E  : NONE"));
@@ -245,6 +246,7 @@ struct TFuseKindCase {
     int EEpromSize;
     int FuseKind;
     const char* FuseCaption;
+    const char* Parts; // every part sold with the signature, as the type label's tooltip names them
 };
 
 class IdentifyEachFuseKind : public ::testing::TestWithParam<TFuseKindCase> {};
@@ -262,6 +264,11 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
 
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : ") + c.Device);
+    const auto sig = bench.Sim->Part().signature;
+    EXPECT_EQ(
+        form.AVRtypeLabel->toolTip(),
+        QString::asprintf("Parts with the signature %02X %02X %02X: ", sig[0], sig[1], sig[2]) +
+            QLatin1String(c.Parts));
     auto hex4 = [](int v) {
         return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
     };
@@ -314,10 +321,13 @@ TEST_P(IdentifyEachFuseKind, DevicePanelViewsAndStates) {
 
 INSTANTIATE_TEST_SUITE_P(
     Parts, IdentifyEachFuseKind,
-    ::testing::Values(TFuseKindCase{"AT90S8515", 8192, 512, 0, "Fuse L/H/E  : NONE"},
-                      TFuseKindCase{"ATmega161", 16384, 512, 1, "Fuse L      :"},
-                      TFuseKindCase{"ATmega323", 32768, 1024, 2, "Fuse L/H    :"},
-                      TFuseKindCase{"ATmega162", 16384, 512, 3, "Fuse L/H/E  :"}),
+    ::testing::Values(TFuseKindCase{"AT90S8515", 8192, 512, 0, "Fuse L/H/E  : NONE", "AT90S8515"},
+                      TFuseKindCase{"ATmega161", 16384, 512, 1, "Fuse L      :", "ATmega161"},
+                      TFuseKindCase{"ATmega16", 16384, 512, 2,
+                                    "Fuse L/H    :", "ATmega16, ATmega16A"},
+                      TFuseKindCase{"ATmega162", 16384, 512, 3, "Fuse L/H/E  :", "ATmega162"},
+                      // 256 KB of Flash: a size of five hex digits, offsets of six in the view.
+                      TFuseKindCase{"ATmega2560", 262144, 4096, 3, "Fuse L/H/E  :", "ATmega2560"}),
     [](const auto& info) { return std::string(info.param.Device); });
 
 TEST(MainWindowSession, SecondInitAsksFirstAndNoKeepsTheDevice) {
@@ -513,7 +523,7 @@ TEST(MainWindowSession, InformationShowsOneWindow) {
 namespace {
 
 TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAsksNothing) {
-    TFormBench bench("ATmega2560");
+    TFormBench bench("ATtiny12");
     TForm1& form = *bench.Form;
     const std::vector<uint8_t> program(bench.Sim->Flash().size(), 0x5A);
     bench.Sim->SetFlash(program);
@@ -521,7 +531,7 @@ TEST(MainWindowSession, PartOutsideTheCatalogueLocksMemoriesAndFusesAndReleaseAs
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Atmel AVR Device NOT found"));
     EXPECT_EQ(form.AVRtypeLabel->text(), QStringLiteral("AVR device type : NONE"));
     EXPECT_EQ(form.FlSizeLabel->text(), QStringLiteral("Flash memory    : 0x0000"));
-    EXPECT_TRUE(form.AVRStatPanel->toolTip().contains(QStringLiteral("signature 1E 98 01")));
+    EXPECT_TRUE(form.AVRStatPanel->toolTip().contains(QStringLiteral("signature 1E 90 05")));
     EXPECT_TRUE(form.RelBtn->isEnabled());
     for (QWidget* w : {static_cast<QWidget*>(form.FlReadBtn), static_cast<QWidget*>(form.MemWriteBtn),
                        static_cast<QWidget*>(form.FlVerifyBtn), static_cast<QWidget*>(form.EELoadBtn),

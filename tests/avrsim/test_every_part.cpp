@@ -36,7 +36,11 @@ protected:
 
     uint8_t HighAddr(uint32_t a) const { return static_cast<uint8_t>(a >> 8); }
     uint8_t LowAddr(uint32_t a) const { return static_cast<uint8_t>(a); }
+    // Above 128 KB of Flash the word address's bit 16 goes first, in the
+    // extended address byte.
     uint8_t ReadFlash(uint32_t word, bool high) {
+        if (part.ExtendedAddress())
+            wire.Instruction(0x4D, 0x00, static_cast<uint8_t>(word >> 16), 0);
         return wire.Read(high ? 0x28 : 0x20, HighAddr(word), LowAddr(word));
     }
     uint8_t ReadEeprom(uint32_t a) { return wire.Read(0xA0, HighAddr(a), LowAddr(a)); }
@@ -89,7 +93,8 @@ TEST_P(EveryPart, KeepsFramingAcrossUnknownInstructions) {
 
 TEST_P(EveryPart, WrapsAddressesBeyondItsMemories) {
     std::vector<uint8_t> image(part.flashBytes);
-    std::iota(image.begin(), image.end(), 0);
+    for (uint32_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i ^ (i >> 8) ^ (i >> 16));
     target.SetFlash(image);
     std::vector<uint8_t> eeprom(part.eepromBytes);
     std::iota(eeprom.begin(), eeprom.end(), 3);
@@ -213,6 +218,43 @@ TEST_P(EveryPart, StateFolderRoundTripAndForeignFilesIgnored) {
     std::filesystem::remove_all(dir);
 }
 
+TEST_P(EveryPart, ReadsAndWritesItsFuses) {
+    bench.Enter();
+    const auto factory = part.factoryFuses;
+    if (part.fuses == FuseLayout::None) {
+        wire.Instruction(0xAC, 0xA0, 0x00, 0x00);
+        EXPECT_FALSE(target.Busy());
+        EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), 0x00) << "echo only";
+        EXPECT_EQ(target.Fuses(), factory);
+        return;
+    }
+    EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), factory[0]);
+    if (part.fuses == FuseLayout::SingleByte) {
+        // One fuse byte: AC 101x.xxxx writes it, 50 xx reads it.
+        wire.Instruction(0xAC, 0xA8, 0x00, 0xC5);
+        bench.WaitMs(part.fuseBusyUs / 1000.0);
+        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), (0xC5 & ~0x20) | (factory[0] & 0x20));
+        return;
+    }
+    EXPECT_EQ(wire.Read(0x58, 0x08, 0x00), factory[1]);
+    wire.Instruction(0xAC, 0xA0, 0x00, 0x3C);
+    bench.WaitMs(part.fuseBusyUs / 1000.0);
+    wire.Instruction(0xAC, 0xA8, 0x00, 0xFF);
+    bench.WaitMs(part.fuseBusyUs / 1000.0);
+    EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), 0x3C);
+    // Serial programming cannot switch itself off: SPIEN keeps its value.
+    EXPECT_EQ(wire.Read(0x58, 0x08, 0x00), 0xFF & ~(part.fixedFuseBits[1] & ~factory[1]));
+    wire.Instruction(0xAC, 0xA4, 0x00, 0xF9);
+    bench.WaitMs(part.fuseBusyUs / 1000.0);
+    if (part.fuses == FuseLayout::LowHighExt) {
+        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), 0xF9);
+    } else {
+        EXPECT_EQ(target.Fuses()[2], factory[2]);
+        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), 0x00)
+            << "no extended fuse: echo of the third byte only";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Parts, EveryPart,
                          testing::ValuesIn(PartsWhere([](const PartInfo&) { return true; })),
                          PartName);
@@ -242,13 +284,13 @@ TEST_P(BytePart, FlashByteWriteOnlyClearsBitsAndPollsWhileBusy) {
     EXPECT_EQ(target.FlashWord(4), 0xFF12);
 }
 
-TEST_P(BytePart, HasNoPageInstructionsAndNoFuses) {
+TEST_P(BytePart, HasNoPageInstructions) {
     bench.Enter();
+    wire.Instruction(0x40, 0x00, 0x03, 0x12); // a byte write, not a page load
+    bench.WaitMs(FlashMs());
     wire.Instruction(0x4C, 0x00, 0x00, 0x00);
-    wire.Instruction(0xAC, 0xA0, 0x00, 0x00);
     EXPECT_FALSE(target.Busy());
-    EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), 0x00) << "echo only";
-    EXPECT_EQ(target.Fuses(), part.factoryFuses);
+    EXPECT_EQ(target.FlashWord(3), 0xFF12);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, BytePart, testing::ValuesIn(PartsWhere([](const PartInfo& p) {
@@ -303,36 +345,6 @@ TEST_P(PagedPart, PageBufferKeepsLowAndHighBytesApartAndWrapsPages) {
     EXPECT_EQ(target.FlashWord(part.pageWords + 3), 0x3412);
     EXPECT_EQ(target.FlashWord(part.pageWords + 4), 0x56FF);
     EXPECT_EQ(target.FlashWord(3), 0xFFFF);
-}
-
-TEST_P(PagedPart, ReadsAndWritesItsFuses) {
-    bench.Enter();
-    const auto factory = part.factoryFuses;
-    EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), factory[0]);
-    if (part.fuses == FuseLayout::SingleByte) {
-        // One fuse byte: AC 101x.xxxx writes it, 50 xx reads it.
-        wire.Instruction(0xAC, 0xA8, 0x00, 0xC5);
-        bench.WaitMs(part.fuseBusyUs / 1000.0);
-        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), (0xC5 & ~0x20) | (factory[0] & 0x20));
-        return;
-    }
-    EXPECT_EQ(wire.Read(0x58, 0x08, 0x00), factory[1]);
-    wire.Instruction(0xAC, 0xA0, 0x00, 0x3C);
-    bench.WaitMs(part.fuseBusyUs / 1000.0);
-    wire.Instruction(0xAC, 0xA8, 0x00, 0xFF);
-    bench.WaitMs(part.fuseBusyUs / 1000.0);
-    EXPECT_EQ(wire.Read(0x50, 0x00, 0x00), 0x3C);
-    // Serial programming cannot switch itself off: SPIEN keeps its value.
-    EXPECT_EQ(wire.Read(0x58, 0x08, 0x00), 0xFF & ~(part.fixedFuseBits[1] & ~factory[1]));
-    wire.Instruction(0xAC, 0xA4, 0x00, 0xF9);
-    bench.WaitMs(part.fuseBusyUs / 1000.0);
-    if (part.fuses == FuseLayout::LowHighExt) {
-        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), 0xF9);
-    } else {
-        EXPECT_EQ(target.Fuses()[2], factory[2]);
-        EXPECT_EQ(wire.Read(0x50, 0x08, 0x00), 0x00)
-            << "no extended fuse: echo of the third byte only";
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, PagedPart,

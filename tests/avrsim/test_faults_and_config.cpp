@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -165,21 +166,32 @@ TEST(Config, ReadsTheEnvironmentAndKeepsDefaultsForBadNumbers) {
 
 TEST(Config, RefusesUnknownPartsAndZeroRates) {
     avrsim::VirtualClock clock;
-    EXPECT_THROW(avrsim::SimTarget(ConfigFor("ATmega128"), &clock), std::invalid_argument);
+    EXPECT_THROW(avrsim::SimTarget(ConfigFor("ATmega103"), &clock), std::invalid_argument);
     EXPECT_THROW(avrsim::SimTarget(ConfigFor("ATmega16", 0), &clock), std::invalid_argument);
     auto cfg = ConfigFor("ATmega16");
     cfg.nsPerAccess = 0;
     EXPECT_THROW(avrsim::SimTarget(cfg, &clock), std::invalid_argument);
     EXPECT_EQ(avrsim::SimTarget(ConfigFor("atmega16"), &clock).DeviceName(), "ATmega16");
+    EXPECT_EQ(avrsim::SimTarget(ConfigFor("ATmega16A"), &clock).DeviceName(), "ATmega16")
+        << "a part answers to every name sold with its signature";
 }
 
-TEST(PartTable, NamesAreUniqueAndSizesFitTheAddressing) {
+TEST(PartTable, NamesAndSignaturesAreUniqueAndSizesFitTheAddressing) {
     const auto parts = avrsim::AllParts();
-    EXPECT_EQ(parts.size(), 32u) << "thirty catalogue parts, one more Atmel part, the empty cable";
+    EXPECT_EQ(parts.size(), 111u)
+        << "the 109 signatures of the catalogue, the ATtiny12 outside it, the empty cable";
+    std::set<std::array<uint8_t, 3>> signatures;
     for (const auto& p : parts) {
-        SCOPED_TRACE(std::string(p.name));
-        EXPECT_EQ(avrsim::FindPart(p.name), &p);
+        SCOPED_TRACE(std::string(p.names));
+        EXPECT_EQ(p.names.substr(0, p.names.find('/')), p.name);
+        for (std::size_t at = 0; at != std::string_view::npos;) {
+            const std::size_t slash = p.names.find('/', at);
+            EXPECT_EQ(avrsim::FindPart(p.names.substr(at, slash - at)), &p);
+            at = slash == std::string_view::npos ? slash : slash + 1;
+        }
         if (!p.present) continue;
+        EXPECT_TRUE(signatures.insert(p.signature).second) << "signature used twice";
+        EXPECT_EQ(p.ExtendedAddress(), p.flashBytes == 262144u);
         // Address wrap masks with size - 1: every size must be a power of two.
         EXPECT_EQ(p.flashBytes & (p.flashBytes - 1), 0u);
         EXPECT_EQ(p.eepromBytes & (p.eepromBytes - 1), 0u);

@@ -100,6 +100,49 @@ TEST(PollInstruction, ReportsBusyUntilThePageIsWritten) {
     EXPECT_EQ(bench.wire.Read(0xF0, 0x00, 0x00) & 1, 0);
 }
 
+// Flash above 128 KB: 4D 00 a 00 loads the extended address byte, bit 16 of
+// the word address of reads and page writes. RESET clears it; without it an
+// instruction aimed higher reaches the low 128 KB, as its 16 address bits say.
+TEST(ExtendedAddress, SelectsTheUpperFlashUntilResetAndOnlyOnPartsAbove128K) {
+    SimBench bench(ConfigFor("ATmega2560"));
+    auto& wire = bench.wire;
+    auto& target = bench.target;
+    const auto writePage = [&](uint8_t high, uint8_t low, uint16_t word) {
+        for (uint8_t i = 0; i < target.Part().pageWords; ++i) {
+            wire.Instruction(0x40, 0x00, i, static_cast<uint8_t>(word));
+            wire.Instruction(0x48, 0x00, i, static_cast<uint8_t>(word >> 8));
+        }
+        wire.Instruction(0x4C, high, low, 0x00);
+        bench.WaitMs(4.5);
+    };
+    bench.Enter();
+    wire.Instruction(0x4D, 0x00, 0x01, 0x00);
+    EXPECT_EQ(target.ExtendedAddressByte(), 1);
+    writePage(0x00, 0x80, 0x1234);
+    EXPECT_EQ(target.FlashWord(0x10080), 0x1234);
+    EXPECT_EQ(target.FlashWord(0x00080), 0xFFFF);
+    EXPECT_EQ(wire.Read(0x28, 0x00, 0x81), 0x12) << "reads stay above 128 KB";
+    wire.Instruction(0x4D, 0x00, 0x03, 0x00); // bits beyond the Flash wrap
+    EXPECT_EQ(wire.Read(0x20, 0x00, 0xFF), 0x34);
+
+    wire.ResetPulse();
+    EXPECT_EQ(target.ExtendedAddressByte(), 0);
+    wire.Enable();
+    EXPECT_EQ(wire.Read(0x20, 0x00, 0x80), 0xFF) << "the low 128 KB again";
+    writePage(0x00, 0x80, 0x5678); // meant for word 0x10080, lands at 0x00080
+    EXPECT_EQ(target.FlashWord(0x00080), 0x5678);
+    EXPECT_EQ(target.FlashWord(0x10080), 0x1234);
+
+    // A part of 128 KB has no such byte: the instruction is unknown to it.
+    SimBench small(ConfigFor("ATmega1284P"));
+    small.target.SetFrameLog(true);
+    small.Enter();
+    small.wire.Instruction(0x4D, 0x00, 0x01, 0x00);
+    ASSERT_EQ(small.target.Frames().size(), 2u);
+    EXPECT_FALSE(small.target.Frames()[1].executed);
+    EXPECT_EQ(small.target.ExtendedAddressByte(), 0);
+}
+
 TEST(Reset, ResetHighRunsThePartWhichIgnoresSckAndLeavesMisoHigh) {
     SimBench bench(ConfigFor("ATmega16"));
     bench.Enter();

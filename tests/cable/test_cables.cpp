@@ -5,6 +5,7 @@
 // QUILLON_PORTIO; the spidev link is driven through the link seam.
 #include "AVRisp.h"
 #include "LinkDriver.h"
+#include "ScopedEnv.h"
 #include "SpidevLink.h"
 
 #include <gtest/gtest.h>
@@ -38,27 +39,6 @@ unsigned Held() {
     auto held = Entry<unsigned (*)()>("libstandin-linux.so", "quillon_standin_held");
     return held != nullptr ? held() : 1000;
 }
-
-// Environment variables for one case, put back afterwards.
-class ScopedEnv {
-public:
-    void Set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old != nullptr ? old : "", old != nullptr});
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-            it->had ? setenv(it->name.c_str(), it->value.c_str(), 1) : unsetenv(it->name.c_str());
-    }
-
-private:
-    struct Saved {
-        std::string name, value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
 
 struct Cable {
     std::string name;    // gpio, serial, spidev

@@ -5,6 +5,8 @@
 #include "MemoryImage.h"
 
 #include <algorithm>
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -106,21 +108,38 @@ TEST(CommandLine, NoPartOrAForeignPartFailsWithTheStatusText) {
     EXPECT_NE(none.out.str().find("Atmel Device NOT found"), std::string::npos);
     EXPECT_NE(none.err.str().find("Atmel Device NOT found"), std::string::npos);
 
-    Cable foreign("ATmega2560");
+    Cable foreign("ATtiny12");
     TempFolder dir;
     EXPECT_EQ(foreign.Run({"read", (dir / "unused.bin").string()}), cli::ExitFailed);
     EXPECT_NE(foreign.err.str().find("Atmel AVR Device NOT found"), std::string::npos);
-    EXPECT_NE(foreign.err.str().find("signature 1E 98 01"), std::string::npos);
+    EXPECT_NE(foreign.err.str().find("signature 1E 90 05"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir / "unused.bin"));
 }
 
-TEST(CommandLine, PartsListsTheCatalogueWithoutTouchingThePart) {
+TEST(CommandLine, PartsListsTheCatalogueByFamilyWithoutTouchingThePart) {
     Cable c("ATtiny85");
     ASSERT_EQ(c.Run({"parts"}), cli::ExitOk);
     const std::string out = c.out.str();
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(AVRDeviceTable.size()));
-    EXPECT_NE(out.find("AT90S1200    1E 90 01    1024     -      64  none\n"), std::string::npos);
-    EXPECT_NE(out.find("ATmega1284P  1E 97 05  131072   128    4096  L/H/E\n"), std::string::npos);
+    std::set<std::string_view> families;
+    for (const TAVRdesc& d : AVRDeviceTable)
+        if (!d.Family.empty()) families.insert(d.Family);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'),
+              static_cast<long>(AVRDeviceTable.size() + families.size()))
+        << "a header, a line per family and one per row";
+    const std::regex row("\n  (\\S+) +(.. .. ..) +(\\d+) +(\\S+) +(\\d+)  (\\S+)(?=\n)");
+    std::vector<std::string> rows;
+    for (auto m = std::sregex_iterator(out.begin(), out.end(), row); m != std::sregex_iterator();
+         ++m)
+        rows.push_back((*m)[1].str() + " " + (*m)[2].str() + " " + (*m)[3].str() + " " +
+                       (*m)[4].str() + " " + (*m)[5].str() + " " + (*m)[6].str());
+    ASSERT_EQ(rows.size(), AVRDeviceTable.size() - 1);
+    EXPECT_EQ(rows.front(), "AT90S1200 1E 90 01 1024 - 64 none");
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "ATmega16/ATmega16A 1E 94 03 16384 64 512 L/H"),
+              rows.end());
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "ATmega2560 1E 98 01 262144 128 4096 L/H/E"),
+              rows.end());
+    EXPECT_EQ(out.find("AT90S\n  AT90S1200 "), out.find('\n') + 1) << "the first family";
+    EXPECT_NE(out.find("\nATtiny\n  ATtiny13/ATtiny13A "), std::string::npos);
     EXPECT_EQ(c.sim->ClockedBits(), 0u);
 }
 

@@ -80,15 +80,15 @@ TEST_F(SimulatedSession, WriteThenReadBackInALaterSession) {
 }
 
 TEST_F(SimulatedSession, PartOutsideTheCatalogueKeepsItsMemories) {
-    qputenv("QUILLON_SIM_DEVICE", "ATmega2560");
-    QByteArray flash(262144, '\0');
+    qputenv("QUILLON_SIM_DEVICE", "ATtiny12");
+    QByteArray flash(1024, '\0');
     for (int i = 0; i < flash.size(); ++i)
         flash[i] = static_cast<char>(i * 13);
-    const QByteArray eeprom(4096, '\x42');
-    const QByteArray fuses("\x62\x99\xFF", 3);
+    const QByteArray eeprom(64, '\x42');
+    const QByteArray fuses("\x52\xFF\xFF", 3);
     for (const auto& [name, bytes] :
          {std::pair{"flash.bin", flash}, std::pair{"eeprom.bin", eeprom},
-          std::pair{"fuses.bin", fuses}, std::pair{"device.txt", QByteArray("ATmega2560\n")}}) {
+          std::pair{"fuses.bin", fuses}, std::pair{"device.txt", QByteArray("ATtiny12\n")}}) {
         QFile f(State.filePath(QLatin1String(name)));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);

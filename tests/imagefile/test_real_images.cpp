@@ -1,6 +1,7 @@
 // Images built with the AVR toolchain (see tests/data/make-images): objcopy's
-// CR LF files with a start address record, srec_cat's LF files with an
-// extended linear address record, and the raw binaries of the same programs.
+// CR LF files with a start address record, srec_cat's LF files with extended
+// linear address records, the raw binaries of the same programs, and a sparse
+// image of a 256 KB part.
 #include "MemoryImage.h"
 
 #include "TestFiles.h"
@@ -9,6 +10,8 @@
 
 #include <array>
 #include <string>
+#include <tuple>
+#include <vector>
 
 using namespace imagefile;
 using imagefile_test::DataFile;
@@ -137,4 +140,44 @@ TEST(RealImages, LoadSaveLoadKeepsEveryImage) {
         // The binary save is the memory's full byte image.
         EXPECT_EQ(ReadBytes(dir / "out.bin"), Bytes(first, img.part.flashSize / 2));
     }
+}
+
+// 256 KB of Flash: the extended linear address records place the text at
+// the start, across the 128 KB line and at the very end; a save writes one
+// such record before each 64 KB it reaches and loads back the same image.
+TEST(RealImages, SparseImageOfA256KPart) {
+    constexpr std::size_t flashSize = 262144;
+    const auto runOf = [](std::string_view text, std::size_t from, std::size_t to) {
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = from; i < to; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(text[(i - from) % text.size()]));
+        return bytes;
+    };
+    std::vector<std::uint8_t> expected(flashSize, 0xFF);
+    for (const auto& [text, from, to] :
+         {std::tuple{"Quillon: the first bytes of 256 KB. ", 0x0u, 0x40u},
+          std::tuple{"across the 128 KB line ", 0x1FFE0u, 0x20020u},
+          std::tuple{"the last bytes of 256 KB ", 0x3FFC0u, 0x40000u}}) {
+        const auto run = runOf(text, from, to);
+        std::copy(run.begin(), run.end(), expected.begin() + from);
+    }
+    std::vector<std::uint32_t> flash(flashSize / 2, 0x12345678);
+    const auto r = LoadFlashImage(DataFile("far_m2560.hex"), flashSize, flash);
+    ASSERT_EQ(r.result, TLoadResult::lrLoaded) << r.detail;
+    EXPECT_EQ(r.highest, flashSize - 1);
+    EXPECT_EQ(r.fileBytes, 0x40u + 0x40u + 0x40u);
+    EXPECT_EQ(FlashImageBytes(flash, flashSize), expected);
+    std::vector<std::uint32_t> half(flashSize / 4);
+    EXPECT_EQ(LoadFlashImage(DataFile("far_m2560.hex"), flashSize / 2, half).result,
+              TLoadResult::lrHexError)
+        << "too long for 128 KB";
+
+    TempDir dir;
+    ASSERT_TRUE(SaveFlashImage(dir / "out.hex", flashSize, flash).saved);
+    const std::string text = imagefile_test::ReadText(dir / "out.hex");
+    for (const char* record : {":020000040001F9", ":020000040002F8", ":020000040003F7"})
+        EXPECT_NE(text.find(record), std::string::npos) << record;
+    std::vector<std::uint32_t> again(flashSize / 2);
+    ASSERT_EQ(LoadFlashImage(dir / "out.hex", flashSize, again).result, TLoadResult::lrLoaded);
+    EXPECT_EQ(again, flash);
 }

@@ -9,9 +9,11 @@
 #include "avrsim/SimTarget.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace harness {
@@ -91,14 +93,34 @@ struct SimBench {
     bool opened = false;
 };
 
-// The catalogue parts, by the names the simulated target knows them by.
-inline const std::vector<std::string>& CataloguePartNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> n;
-        for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row)
-            n.emplace_back(AVRDeviceTable[row].Name);
-        return n;
-    }();
+// The catalogue parts `keep` accepts (all when empty), by the names the
+// simulated target knows them by.
+inline std::vector<std::string> CataloguePartNames(bool (*keep)(const TAVRdesc&) = nullptr) {
+    std::vector<std::string> names;
+    for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row)
+        if (keep == nullptr || keep(AVRDeviceTable[row]))
+            names.emplace_back(AVRDeviceTable[row].Name);
+    return names;
+}
+
+// One part of each kind the engine treats apart: page size, fuse bytes and
+// their form, poll method, how a chip erase ends, extended address. Of the
+// rows `keep` accepts (all when empty), the one with the least Flash stands
+// for its kind.
+inline std::vector<std::string> OnePartOfEachKind(bool (*keep)(const TAVRdesc&) = nullptr) {
+    using Kind = std::tuple<uint16_t, uint8_t, TFuseForm, TPollMethod, bool, bool>;
+    std::map<Kind, const TAVRdesc*> smallest;
+    for (std::size_t row = 1; row < AVRDeviceTable.size(); ++row) {
+        const TAVRdesc& d = AVRDeviceTable[row];
+        if (keep != nullptr && !keep(d)) continue;
+        const Kind kind{d.PageWords, d.FuseKind,         d.FuseForm,
+                        d.Poll,      d.EraseEndsAtReset, d.ExtendedAddress()};
+        const TAVRdesc*& chosen = smallest[kind];
+        if (chosen == nullptr || d.FlashSize < chosen->FlashSize) chosen = &d;
+    }
+    std::vector<std::string> names;
+    for (const auto& [kind, d] : smallest)
+        names.emplace_back(d->Name);
     return names;
 }
 

@@ -51,8 +51,8 @@ TEST_F(LinkTest, NewEngineHasNoDeviceAndTouchesNoPort) {
     EXPECT_EQ(fresh.SpeedFactor(), 1u);
     EXPECT_FALSE(fresh.PortOpen());
     EXPECT_EQ(fresh.PortBase(), 0x378u);
-    EXPECT_EQ(fresh.FlashBuffer.size(), 65536u);
-    EXPECT_EQ(fresh.EEpromBuffer.size(), 4096u);
+    EXPECT_EQ(fresh.FlashBuffer.size(), 131072u) << "256 KB of Flash";
+    EXPECT_EQ(fresh.EEpromBuffer.size(), 8192u);
     for (uint32_t w : fresh.FlashBuffer)
         ASSERT_EQ(w, 0u);
     for (uint8_t b : fresh.EEpromBuffer)
@@ -303,10 +303,10 @@ TEST_F(LinkTest, ReadRangesAreKeptInsideTheBuffers) {
         ++steps;
         return true;
     };
-    EXPECT_TRUE(engine->ReadFlash(65530, 100));
+    EXPECT_TRUE(engine->ReadFlash(FlashBufferWords - 6, 100));
     EXPECT_EQ(steps, 6);
     steps = 0;
-    EXPECT_TRUE(engine->ReadEEprom(4088, 100));
+    EXPECT_TRUE(engine->ReadEEprom(EEpromBufferBytes - 8, 100));
     EXPECT_EQ(steps, 8);
 }
 
@@ -381,37 +381,53 @@ TEST(PortLibraryLoading, LibraryWithoutTheEntriesIsRefused) {
 
 // The catalogue text: a faulty row refuses the whole text and names the row.
 TEST(DeviceCatalogue, FaultyRowRefusesTheWholeTextAndNamesTheRow) {
-    const std::string good = "# two parts\n"
-                             "PartA 1E 90 07 1024 16 64 LH 4500 4000 9000 4500 ready FF FF FF self\n"
-                             "\n"
-                             "PartB 1E 91 01 2048 -  128 none 9000 9000 20000 0 data 7F 80 7F reset # old\n";
+    const std::string good =
+        "# two parts\n"
+        "[Small parts]\n"
+        "PartA/PartA2 1E 90 07 1024 16 64 LH 4500 4000 9000 4500 ready - FF FF self\n"
+        "\n"
+        "  [ Old parts ]  # byte-written\n"
+        "PartB 1E 91 01 2048 -  128 none 9000 9000 20000 0 data 7F 80 7F reset # old\n";
     std::vector<TAVRdesc> rows;
     std::string error;
     ASSERT_TRUE(ParseDeviceTable(good, rows, error)) << error;
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].Name, "NONE");
     EXPECT_EQ(rows[1].Name, "PartA");
+    EXPECT_EQ(rows[1].Names, "PartA/PartA2");
+    EXPECT_EQ(PartNames(rows[1]), (std::vector<std::string_view>{"PartA", "PartA2"}));
+    EXPECT_EQ(rows[1].Family, "Small parts");
+    EXPECT_EQ(rows[2].Family, "Old parts");
     EXPECT_EQ(rows[1].PageWords, 16);
     EXPECT_EQ(rows[1].FuseKind, 2);
     EXPECT_EQ(rows[1].Poll, TPollMethod::ReadyBusy);
+    EXPECT_EQ(rows[1].FlashPollValue, 0xFF) << "no published answer";
     EXPECT_FALSE(rows[1].EraseEndsAtReset);
     EXPECT_EQ(rows[2].EEpromPollErase, 0x80);
     EXPECT_EQ(rows[2].UnpolledWriteMs, 15);
 
+    const std::string row = " 1E 92 01 4096 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n";
     const std::vector<std::pair<std::string, std::string>> faulty{
         {good + "PartC 1E 92 01 4096 32 256 LHE 4500 3600 9000 4500 ready FF FF FF\n",
-         "line 5 (PartC): missing field \"erase\""},
+         "line 7 (PartC): missing field \"erase\""},
         {good + "PartC 1E 91 01 4096 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
-         "line 5 (PartC): same signature as line 4 (PartB)"},
+         "line 7 (PartC): same signature as line 6 (PartB)"},
+        {good + "PartC/PartA2" + row, "line 7 (PartC/PartA2): same name PartA2 as line 3 (PartA)"},
+        {good + "PartC//PartD" + row,
+         "line 7 (PartC//PartD): names \"PartC//PartD\" hold an empty"},
         {good + "PartC 1E 92 01 4000 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
-         "line 5 (PartC): page of 32 words does not divide the flash of 4000 bytes"},
+         "line 7 (PartC): page of 32 words does not divide the flash of 4000 bytes"},
         {good + "PartC 1E 92 01 4096 24 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
-         "line 5 (PartC): page 24 is not a power of two"},
-        {good + "PartC 1E 92 01 4096 32 9999 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
-         "line 5 (PartC): eeprom 9999 is not between 1 and 4096 bytes"},
+         "line 7 (PartC): page 24 is not a power of two"},
+        {good + "PartC 1E 92 01 4096 32 99999 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
+         "line 7 (PartC): eeprom 99999 is not between 1 and "},
         {good + "PartC 1E 92 0G 4096 32 256 LHE 4500 3600 9000 4500 ready FF FF FF self\n",
-         "line 5 (PartC): signature byte 2 \"0G\" is not a hex byte"},
-        {"# nothing\n", "no part in the catalogue"},
+         "line 7 (PartC): signature byte 2 \"0G\" is not a hex byte"},
+        {good + "PartC 1E 92 01 4096 32 256 LHE 4500 3600 9000 4500 data FF - FF self\n",
+         "line 7 (PartC): a busy answer \"-\" leaves a data-polled part nothing to poll for"},
+        {"PartC" + row, "line 1 (PartC): no family heading above the row"},
+        {good + "[]\n", "line 7: a family heading is a name in brackets"},
+        {"# nothing\n[Empty]\n", "no part in the catalogue"},
     };
     for (const auto& [text, message] : faulty) {
         rows.assign(2, rows[1]);

@@ -74,9 +74,20 @@ TEST_P(TransferEachPart, EraseWriteVerifyAndReadBackFlashAndEEprom) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, TransferEachPart,
-                         ::testing::ValuesIn(harness::CataloguePartNames()),
+// The suite runs one part of each kind; every row runs in the test labelled
+// long (the AllRows instances). The 256 KB parts' whole memory takes long
+// under the sanitizers: the suite tries their extended address on ranges
+// (Identified.ExtendedAddressReachesTheUpperHalfInBothModes).
+bool Within128K(const TAVRdesc& d) {
+    return !d.ExtendedAddress();
+}
+INSTANTIATE_TEST_SUITE_P(Kinds, TransferEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(Within128K)),
                          [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(
+    AllRows, TransferEachPart,
+    ::testing::ValuesIn(harness::CataloguePartNames()),
+    [](const auto& info) { return info.param; });
 
 // ---------------------------------------------------------- mismatches ----
 
@@ -268,6 +279,34 @@ TEST_F(Identified, ByteWriteToAPartThatWentAwayFailsAtThePollLimit) {
 
 // ---------------------------------------------------- partial ranges ----
 
+// Flash above 128 KB: pages on both sides of the 64 K-word line and the
+// last page, written, read back and verified in both modes; the part holds
+// them where they belong, and nothing landed in the lower half.
+TEST_F(Identified, ExtendedAddressReachesTheUpperHalfInBothModes) {
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "normal");
+        Prepare("ATmega2560", false);
+        engine().SetFastMode(fast);
+        ASSERT_TRUE(engine().EraseDevice());
+        b->FillBuffers(fast ? 9 : 8);
+        const std::vector<uint32_t> image(engine().FlashBuffer.begin(), engine().FlashBuffer.end());
+        const std::pair<int32_t, int32_t> ranges[] = {{65536 - 256, 512}, {131072 - 128, 128}};
+        for (const auto& [first, words] : ranges)
+            ASSERT_TRUE(engine().WriteFlash(first, 2 * words)) << b->status.text;
+        engine().FlashBuffer.fill(0);
+        for (const auto& [first, words] : ranges)
+            ASSERT_TRUE(engine().ReadFlash(first, 2 * words));
+        const std::vector<uint32_t> part = b->PartFlashWords();
+        for (uint32_t w = 0; w < part.size(); ++w) {
+            const bool written = (w >= 65536 - 256 && w < 65536 + 256) || w >= 131072 - 128;
+            ASSERT_EQ(part[w], written ? image[w] : 0xFFFFu) << "word " << w;
+            if (written) {
+                ASSERT_EQ(engine().FlashBuffer[w], image[w]) << "word " << w;
+            }
+        }
+    }
+}
+
 TEST_F(Identified, PagedWriteOfARangeInsidePagesWritesExactlyThoseWords) {
     Prepare("ATmega161");
     ASSERT_TRUE(engine().WriteFlash(70, 2 * 100)); // words 70..169: three partial pages
@@ -286,13 +325,13 @@ TEST_F(Identified, WriteAndVerifyRangesAreKeptInsideTheBuffers) {
     };
     EXPECT_TRUE(engine().WriteFlash(0, 0));
     EXPECT_EQ(b->status.text, "Done");
-    EXPECT_TRUE(engine().WriteEEprom(5000, 10));
+    EXPECT_TRUE(engine().WriteEEprom(static_cast<int32_t>(EEpromBufferBytes), 10));
     EXPECT_TRUE(engine().WriteFlash(-3, 10));
     EXPECT_EQ(steps, 0);
-    engine().FlashBuffer[65535] = 1; // beyond the part: its Flash never reads 0x0001 there
+    engine().FlashBuffer[FlashBufferWords - 1] = 1; // beyond the part: it never reads 0x0001 there
     EXPECT_FALSE(engine().VerifyFlash(1 << 30));
     EXPECT_EQ(steps, 1) << "verification stops at the first word that differs";
-    EXPECT_EQ(b->status.text, "Flash error at word address 0xFFFF");
+    EXPECT_EQ(b->status.text, "Flash error at word address 0x1FFFF");
 }
 
 // --------------------------------------------------------------- fuses ----
@@ -477,7 +516,10 @@ TEST_P(FastEachPart, FindsPhasesWithMarginThenWritesVerifiesReadsAndSetsFuses) {
     ASSERT_TRUE(b.engine->VerifyEEprom(eeprom)) << "the part is in step after the fuse writes";
 }
 
-INSTANTIATE_TEST_SUITE_P(Catalogue, FastEachPart,
+INSTANTIATE_TEST_SUITE_P(Kinds, FastEachPart,
+                         ::testing::ValuesIn(harness::OnePartOfEachKind(Within128K)),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(AllRows, FastEachPart,
                          ::testing::ValuesIn(harness::CataloguePartNames()),
                          [](const auto& info) { return info.param; });
 

@@ -2,6 +2,7 @@
 // the way the programs load it: by name beside the executable, or by path.
 #include "AVRisp.h"
 #include "EngineHarness.h"
+#include "ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -10,37 +11,6 @@
 #include <string>
 
 namespace {
-
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnv {
-public:
-    void Set(const char* name, const char* value) {
-        Save(name);
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had)
-                setenv(it->name.c_str(), it->value.c_str(), 1);
-            else
-                unsetenv(it->name.c_str());
-        }
-    }
-
-private:
-    struct Saved {
-        std::string name, value;
-        bool had;
-    };
-    void Save(const char* name) {
-        const char* old = std::getenv(name);
-        saved_.push_back({name, old != nullptr ? old : "", old != nullptr});
-    }
-    std::vector<Saved> saved_;
-};
 
 const std::string SimLibrary = std::string(QUILLON_BIN_DIR) + "/libportio-sim.so";
 
@@ -92,12 +62,12 @@ TEST(SimulatedPortLibrary, NamedByPath) {
     ChooseSimulatedAtmega16(env, SimLibrary.c_str());
     {
         // A refusal names the library and passes on the library's reason.
-        env.Set("QUILLON_SIM_DEVICE", "ATmega128");
+        env.Set("QUILLON_SIM_DEVICE", "ATmega103");
         TAVRisp refused;
         EXPECT_FALSE(refused.OpenPort());
         EXPECT_EQ(refused.PortError().rfind(SimLibrary + " refused port access: ", 0), 0u)
             << refused.PortError();
-        EXPECT_NE(refused.PortError().find("ATmega128"), std::string::npos);
+        EXPECT_NE(refused.PortError().find("ATmega103"), std::string::npos);
         env.Set("QUILLON_SIM_DEVICE", "ATmega16");
     }
 

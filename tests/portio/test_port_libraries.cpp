@@ -30,6 +30,7 @@ using InitFn = int (*)();
 using ShutdownFn = void (*)();
 using GetFn = int (*)(uint16_t, uint32_t*, uint8_t);
 using SetFn = int (*)(uint16_t, uint32_t, uint8_t);
+using SleepFn = void (*)(uint32_t);
 
 std::string LibraryPath(const char* which) {
     return std::string(QUILLON_BIN_DIR) + "/libportio-" + which + ".so";
@@ -75,11 +76,19 @@ struct PortLibrary {
         shutdown = reinterpret_cast<ShutdownFn>(dlsym(handle, "ShutdownWinIo"));
         get = reinterpret_cast<GetFn>(dlsym(handle, "GetPortVal"));
         set = reinterpret_cast<SetFn>(dlsym(handle, "SetPortVal"));
+        sleep = reinterpret_cast<SleepFn>(dlsym(handle, "PortSleepMs"));
     }
     ~PortLibrary() {
         if (handle != nullptr) dlclose(handle);
     }
     bool Complete() const { return handle && init && shutdown && get && set; }
+    // A wait on the port's own clock where it has one (the simulated part's).
+    void Wait(std::chrono::nanoseconds d) const {
+        if (sleep != nullptr)
+            sleep(static_cast<uint32_t>((d.count() + 999999) / 1000000));
+        else
+            std::this_thread::sleep_for(d);
+    }
 
     wiretest::BitBangWire Wire() {
         return wiretest::BitBangWire(
@@ -89,7 +98,7 @@ struct PortLibrary {
                                    get(wiretest::kStatus, &v, 1);
                                    return static_cast<uint8_t>(v);
                                },
-                               [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); }});
+                               [this](std::chrono::nanoseconds d) { Wait(d); }});
     }
 
     void* handle = nullptr;
@@ -97,6 +106,7 @@ struct PortLibrary {
     ShutdownFn shutdown = nullptr;
     GetFn get = nullptr;
     SetFn set = nullptr;
+    SleepFn sleep = nullptr;
 };
 
 class SimEnvironment : public testing::Test {
@@ -110,14 +120,15 @@ protected:
     void TearDown() override { SetUp(); }
 };
 
-// The simulated port also gives its model time as the port's clock.
+// The simulated port also gives its model time as the port's clock, and
+// waits on it.
 TEST(PortLibraries, EachExportsExactlyTheFourEntriesAndTheReason) {
     const std::set<std::string> five{"InitializeWinIo", "ShutdownWinIo", "GetPortVal",
                                      "SetPortVal", "GetWinIoError"};
     for (const char* which : {"lpt", "sim"}) {
         SCOPED_TRACE(which);
         std::set<std::string> expected = five;
-        if (std::string(which) == "sim") expected.insert("GetPortTimeNs");
+        if (std::string(which) == "sim") expected.insert({"GetPortTimeNs", "PortSleepMs"});
         EXPECT_EQ(ExportedSymbols(LibraryPath(which)), expected);
         PortLibrary lib(which);
         EXPECT_TRUE(lib.Complete()) << dlerror();
@@ -227,7 +238,7 @@ TEST_F(SimEnvironment, SimLibraryReportsTheRunAndTakesItsFaultKnobs) {
                 lib.get(wiretest::kStatus, &v, 1);
                 return static_cast<uint8_t>(v);
             },
-            [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); }});
+            [&](std::chrono::nanoseconds d) { lib.Wait(d); }});
         wire.EnterProgramming();
         ASSERT_TRUE(wire.Enable());
         wire.Instruction(0xC0, 0x00, 0x05, 0xA5); // 9 ms busy at the datasheet's pace
@@ -256,7 +267,7 @@ TEST_F(SimEnvironment, SimLibraryReportsTheRunAndTakesItsFaultKnobs) {
 }
 
 TEST_F(SimEnvironment, SimLibraryRefusesAnUnknownPart) {
-    setenv("QUILLON_SIM_DEVICE", "ATmega128", 1);
+    setenv("QUILLON_SIM_DEVICE", "ATmega103", 1);
     PortLibrary lib("sim");
     ASSERT_TRUE(lib.Complete());
     EXPECT_EQ(lib.init(), 0);
