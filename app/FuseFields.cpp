@@ -38,6 +38,19 @@ std::optional<unsigned> FuseFieldValue(const QString& text) {
     return value;
 }
 
+TFuseFieldValues ReadFuseFields(const std::array<QString, 3>& texts) {
+    TFuseFieldValues values;
+    for (int k = 0; k < 3 && values.Invalid.isNull(); ++k) {
+        const std::optional<unsigned> value = FuseFieldValue(texts[k]);
+        if (!value)
+            values.Invalid = QStringLiteral("'%1' is not a valid integer value")
+                                 .arg(QStringLiteral("$") + texts[k]);
+        else
+            values.Bytes[k] = static_cast<uint8_t>(*value);
+    }
+    return values;
+}
+
 QString FuseFieldTip(const TAVRisp& engine, int byte, const QString& text) {
     if (engine.FlashSize() == 0 || byte >= engine.AVRfuse()) return {};
     const QString name = ByteName(byte) + QStringLiteral(" fuse byte");
@@ -105,4 +118,14 @@ std::vector<TFuseWarning> FuseLockouts(const TAVRisp& engine,
          FuseWriteWarnings(*layout, std::span(old).first(count), std::span(values).first(count)))
         if (w.Risk == TFuseRisk::Lockout) lockouts.push_back(std::move(w));
     return lockouts;
+}
+
+bool ConfirmLockout(TDialogs& dialogs, QWidget* parent, const TFuseWarning& lockout) {
+    TMsgOptions options;
+    options.DefaultNo = true;
+    options.Informative = QStringLiteral("Write it all the same?");
+    QString text = QString::fromStdString(lockout.Text);
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    return dialogs.MessageBoxWith(parent, text + QLatin1Char('.'), TMsgKind::mkWarning,
+                                  TMsgButtons::mbYesNo, options) == TMsgAnswer::maYes;
 }

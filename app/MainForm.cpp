@@ -714,36 +714,19 @@ void TForm1::MemWriteBtnClick() {
 // read back and a bit that did not take is an error.
 void TForm1::WFuseBtnClick() {
     TCommand command(*this);
-    std::array<std::uint8_t, 3> bytes{};
-    QString invalid;
-    TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
-    for (int k = 0; k < 3 && invalid.isNull(); ++k) {
-        const QString text = fields[k]->Text();
-        const std::optional<unsigned> value = FuseFieldValue(text);
-        if (!value)
-            invalid = QStringLiteral("'%1' is not a valid integer value").arg(QStringLiteral("$") + text);
-        else
-            bytes[k] = static_cast<std::uint8_t>(*value);
-    }
+    const TFuseFieldValues values =
+        ReadFuseFields({LFBEdit->Text(), HFBEdit->Text(), EFBEdit->Text()});
     if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"),
-                 invalid.isNull() ? FuseChangeList(*AVRisp, bytes) : QString()))
+                 values.Invalid.isNull() ? FuseChangeList(*AVRisp, values.Bytes) : QString()))
         return;
-    if (!invalid.isNull()) {
-        ShowError(invalid);
+    if (!values.Invalid.isNull()) {
+        ShowError(values.Invalid);
         return;
     }
-    for (const TFuseWarning& lockout : FuseLockouts(*AVRisp, bytes)) {
-        TMsgOptions options;
-        options.DefaultNo = true;
-        options.Informative = QStringLiteral("Write it all the same?");
-        QString text = QString::fromStdString(lockout.Text);
-        text[0] = text[0].toUpper();
-        if (FDialogs.MessageBoxWith(this, text + QLatin1Char('.'), TMsgKind::mkWarning,
-                                    TMsgButtons::mbYesNo, options) != TMsgAnswer::maYes ||
-            FCloseAgreed)
-            return;
-    }
-    if (!AVRisp->WriteFuses(bytes[2], bytes[1], bytes[0]) && !FCloseAgreed)
+    for (const TFuseWarning& lockout : FuseLockouts(*AVRisp, values.Bytes))
+        if (!ConfirmLockout(FDialogs, this, lockout) || FCloseAgreed) return;
+    const std::array<std::uint8_t, 3>& b = values.Bytes;
+    if (!AVRisp->WriteFuses(b[2], b[1], b[0]) && !FCloseAgreed)
         ShowError(QString::fromStdString(AVRisp->StatusText()));
 }
 
