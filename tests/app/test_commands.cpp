@@ -221,6 +221,25 @@ TEST(Commands, EraseFailureOffersANewInitialisation) {
     EXPECT_FALSE(form.MemWriteBtn->isEnabled());
 }
 
+// A part in lock mode 3 reads 0xFF: its verification says it is locked
+// rather than naming an address of the Flash.
+TEST(Commands, VerifyOfALockedPartSaysSo) {
+    TFormBench bench("ATtiny85");
+    TForm1& form = *bench.Form;
+    bench.InitDevice();
+    bench.Sim->SetLockBits(0xFC);
+    bench.Engine().FlashBuffer[0] = 0x1234;
+    bench.Click(form.FlVerifyBtn);
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              std::vector<QString>{QStringLiteral(
+                  "AVR device is locked (lock bits 0xFC): it cannot be read back; a chip erase "
+                  "clears the lock")});
+    bench.Sim->SetLockBits(0xFF);
+    bench.Dialogs.Clear();
+    bench.Click(form.FlVerifyBtn);
+    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Error in Flash")});
+}
+
 TEST(Commands, WriteQuestionAnsweredNoTouchesNothing) {
     TFormBench bench("ATmega16");
     TForm1& form = *bench.Form;
