@@ -56,9 +56,9 @@ std::string PortLibraryOf(std::string_view name) {
     return "libportio-" + std::string(name) + ".so";
 }
 
-std::string Described(const TCableSpec& spec, bool simulate) {
-    std::string text = spec.Name;
-    if (!spec.OptionText.empty()) text += ":" + spec.OptionText;
+std::string Described(const TCableSpec& chosen, bool simulate) {
+    std::string text = chosen.Name;
+    if (!chosen.OptionText.empty()) text += ":" + chosen.OptionText;
     return simulate ? text + " (simulated)" : text;
 }
 
@@ -87,17 +87,17 @@ TCableChoice TCableChoice::FromEnvironment() {
 }
 
 std::unique_ptr<TIspLink> MakeCableLink(const TCableChoice& Choice, std::string& Error) {
-    const auto spec = ParseCableSpec(Choice.Text.empty() ? DefaultCable : Choice.Text, Error);
-    if (!spec) return nullptr;
-    const TCableInfo* info = FindCable(spec->Name);
+    const auto parsed = ParseCableSpec(Choice.Text.empty() ? DefaultCable : Choice.Text, Error);
+    if (!parsed) return nullptr;
+    const TCableInfo* info = FindCable(parsed->Name);
     if (info == nullptr) {
-        Error = "unknown cable '" + spec->Name + "' (quillon-isp cables lists them)";
+        Error = "unknown cable '" + parsed->Name + "' (quillon-isp cables lists them)";
         return nullptr;
     }
-    const std::string& name = spec->Name;
+    const std::string& name = parsed->Name;
     if (name == "lpt" || name == "sim") {
-        if (!spec->Options.empty()) {
-            Error = "the " + name + " cable takes no options ('" + spec->OptionText + "')";
+        if (!parsed->Options.empty()) {
+            Error = "the " + name + " cable takes no options ('" + parsed->OptionText + "')";
             return nullptr;
         }
         // The parallel port's stand-in is the simulated port library.
@@ -107,14 +107,14 @@ std::unique_ptr<TIspLink> MakeCableLink(const TCableChoice& Choice, std::string&
     if (name == "gpio" || name == "serial") {
         // The port library learns of --simulate from the environment.
         if (Choice.Simulate) ::setenv(SimulateVariable, "1", 1);
-        auto link = std::make_unique<TPortLink>(PortLibraryOf(name), spec->OptionText);
-        link->SetDescription(Described(*spec, Choice.Simulate || SimulateFromEnvironment()));
+        auto link = std::make_unique<TPortLink>(PortLibraryOf(name), parsed->OptionText);
+        link->SetDescription(Described(*parsed, Choice.Simulate || SimulateFromEnvironment()));
         return link;
     }
-    if (name == "spidev") return MakeSpidevLink(spec->Options, Choice.Simulate, Error);
-    if (name == "ftdi") return MakeFtdiLink(spec->Options, Choice.Simulate, Error);
-    if (name == "arduino") return MakeArduinoIspLink(spec->Options, Choice.Simulate, Error);
-    return MakeUsbaspLink(spec->Options, Choice.Simulate, Error);
+    if (name == "spidev") return MakeSpidevLink(parsed->Options, Choice.Simulate, Error);
+    if (name == "ftdi") return MakeFtdiLink(parsed->Options, Choice.Simulate, Error);
+    if (name == "arduino") return MakeArduinoIspLink(parsed->Options, Choice.Simulate, Error);
+    return MakeUsbaspLink(parsed->Options, Choice.Simulate, Error);
 }
 
 namespace {

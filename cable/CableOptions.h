@@ -62,17 +62,17 @@ inline std::optional<std::vector<TCableOption>> ParseCableOptions(std::string_vi
 // "NAME[:OPTIONS]". The name is lower-case letters and digits.
 inline std::optional<TCableSpec> ParseCableSpec(std::string_view text, std::string& error) {
     const std::size_t colon = text.find(':');
-    TCableSpec spec;
-    spec.Name = std::string(text.substr(0, colon));
-    if (spec.Name.empty()) {
+    TCableSpec choice;
+    choice.Name = std::string(text.substr(0, colon));
+    if (choice.Name.empty()) {
         error = "no cable named in '" + std::string(text) + "'";
         return std::nullopt;
     }
-    if (colon != std::string_view::npos) spec.OptionText = std::string(text.substr(colon + 1));
-    auto options = ParseCableOptions(spec.OptionText, error);
+    if (colon != std::string_view::npos) choice.OptionText = std::string(text.substr(colon + 1));
+    auto options = ParseCableOptions(choice.OptionText, error);
     if (!options) return std::nullopt;
-    spec.Options = std::move(*options);
-    return spec;
+    choice.Options = std::move(*options);
+    return choice;
 }
 
 // Checks that every option is one the cable knows (`known`; "" admits a bare

@@ -303,6 +303,13 @@ private:
     bool LinkWriteFuses(const uint32_t (&Values)[3]); // FuseOperations.cpp
     void AppendExtendedAddress(std::vector<TIspBytes>& Batch, uint32_t WordAddress);
 
+    // Reads a memory (Flash words or EEPROM bytes) in chunks into its buffer,
+    // or verifies the buffer against it: `ReadChunk` gives what the part
+    // holds in [From, To).
+    using TChunkReader = std::function<bool(uint32_t From, uint32_t To, std::vector<uint32_t>& Held)>;
+    bool ReadInChunks(bool Flash, uint32_t Start, int32_t Count, uint32_t Chunk, bool Verify,
+                      const TChunkReader& ReadChunk);
+
     // Through a programmer's blocks (BlockOperations.cpp).
     bool BlockWriteFlash(uint32_t Start, int32_t Count);
     bool BlockWriteEEprom(uint32_t Start, int32_t Count);

@@ -5,7 +5,6 @@
 // or byte of a block is stepped (and an abort honoured) before the block
 // goes out, so an abort leaves the block it came in unwritten.
 #include "AVRisp.h"
-#include "EngineText.h"
 
 #include <algorithm>
 #include <vector>
@@ -80,69 +79,28 @@ bool TAVRisp::BlockWriteEEprom(uint32_t Start, int32_t Count) {
     return Finish("Done");
 }
 
-// Reads (or verifies) Flash words in blocks; a verification runs from the
-// highest block down and reports the highest word that differs.
+// Flash words and EEPROM bytes in blocks.
 bool TAVRisp::BlockReadFlash(uint32_t Start, int32_t Count, bool Verify) {
     TBlockProgrammer& programmer = *Link_->Blocks();
-    const uint32_t end = Start + static_cast<uint32_t>(Count);
-    const uint32_t blockWords = std::max<uint32_t>(1, programmer.BlockBytes() / 2);
     std::vector<uint8_t> bytes;
-    uint32_t from = Start;
-    uint32_t to = end;
-    while (Verify ? to > Start : from < end) {
-        if (Verify)
-            from = std::max(Start, (to - 1) - (to - 1) % blockWords);
-        else
-            to = std::min(end, from - from % blockWords + blockWords);
-        for (uint32_t a = from; a < to; ++a)
-            if (!StepProgress()) return false;
-        bytes.assign(2 * (to - from), 0);
-        if (!programmer.ReadFlashBlock(2 * from, bytes)) return StopFailed(Link_->FailureText());
-        for (uint32_t k = to - from; k-- > 0;) {
-            const uint32_t word = bytes[2 * k] | (uint32_t{bytes[2 * k + 1]} << 8);
-            const uint32_t a = from + k;
-            if (!Verify) {
-                FlashBuffer[a] = word;
-            } else if (word != FlashBuffer[a]) {
-                return StopMismatch("Flash error at word address 0x" + Hex4(a));
-            }
-        }
-        if (Verify)
-            to = from;
-        else
-            from = to;
-    }
-    return Finish(Verify ? "Flash is OK" : "Done");
+    return ReadInChunks(true, Start, Count, std::max<uint32_t>(1, programmer.BlockBytes() / 2), Verify,
+                        [&](uint32_t from, uint32_t to, std::vector<uint32_t>& held) {
+                            bytes.assign(2 * (to - from), 0);
+                            if (!programmer.ReadFlashBlock(2 * from, bytes)) return false;
+                            for (std::size_t k = 0; k < held.size(); ++k)
+                                held[k] = bytes[2 * k] | (uint32_t{bytes[2 * k + 1]} << 8);
+                            return true;
+                        });
 }
 
 bool TAVRisp::BlockReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
     TBlockProgrammer& programmer = *Link_->Blocks();
-    const uint32_t end = Start + static_cast<uint32_t>(Count);
-    const uint32_t block = std::max<uint32_t>(1, programmer.BlockBytes());
     std::vector<uint8_t> bytes;
-    uint32_t from = Start;
-    uint32_t to = end;
-    while (Verify ? to > Start : from < end) {
-        if (Verify)
-            from = std::max(Start, (to - 1) - (to - 1) % block);
-        else
-            to = std::min(end, from - from % block + block);
-        for (uint32_t a = from; a < to; ++a)
-            if (!StepProgress()) return false;
-        bytes.assign(to - from, 0);
-        if (!programmer.ReadEEpromBlock(from, bytes)) return StopFailed(Link_->FailureText());
-        for (uint32_t k = to - from; k-- > 0;) {
-            const uint32_t a = from + k;
-            if (!Verify) {
-                EEpromBuffer[a] = bytes[k];
-            } else if (bytes[k] != EEpromBuffer[a]) {
-                return StopMismatch("EEPROM error at byte address 0x" + Hex4(a));
-            }
-        }
-        if (Verify)
-            to = from;
-        else
-            from = to;
-    }
-    return Finish(Verify ? "EEPROM is OK" : "Done");
+    return ReadInChunks(false, Start, Count, std::max<uint32_t>(1, programmer.BlockBytes()), Verify,
+                        [&](uint32_t from, uint32_t to, std::vector<uint32_t>& held) {
+                            bytes.assign(to - from, 0);
+                            if (!programmer.ReadEEpromBlock(from, bytes)) return false;
+                            std::copy(bytes.begin(), bytes.end(), held.begin());
+                            return true;
+                        });
 }

@@ -285,40 +285,37 @@ bool TAVRisp::LinkWriteFlashBytes(uint32_t Start, int32_t Count) {
     return Finish("Done");
 }
 
-// Reads (or verifies against the buffer) words [Start, Start + Count) in
-// batches, the progress started. A verification runs from the highest
-// batch down and reports the highest word that differs.
-bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
-    EnsureFastPace();
+// The memory's entries [Start, Start + Count) a chunk at a time, the
+// progress started: each entry of a chunk is stepped before the chunk is
+// read. A read fills the buffer from the lowest chunk up; a verification
+// runs from the highest chunk down, and from the top of each, so the
+// difference it reports is the highest.
+bool TAVRisp::ReadInChunks(bool Flash, uint32_t Start, int32_t Count, uint32_t Chunk, bool Verify,
+                           const TChunkReader& ReadChunk) {
     const uint32_t end = Start + static_cast<uint32_t>(Count);
-    std::vector<TIspBytes> batch, answers;
+    std::vector<uint32_t> held;
     uint32_t from = Start;
     uint32_t to = end;
     while (Verify ? to > Start : from < end) {
-        if (Verify) {
-            from = std::max(Start, (to - 1) - (to - 1) % ReadBatchWords);
-        } else {
-            to = std::min(end, from - from % ReadBatchWords + ReadBatchWords);
-        }
+        if (Verify)
+            from = std::max(Start, (to - 1) - (to - 1) % Chunk);
+        else
+            to = std::min(end, from - from % Chunk + Chunk);
         for (uint32_t a = from; a < to; ++a)
             if (!StepProgress()) return false;
-        batch.clear();
-        AppendExtendedAddress(batch, from);
-        const std::size_t first = batch.size();
-        for (uint32_t a = from; a < to; ++a) {
-            batch.push_back(ReadFlashInstruction(a, HighByteSel));
-            batch.push_back(ReadFlashInstruction(a, LowByteSel));
-        }
-        answers.resize(batch.size());
-        if (!Exchange(batch, answers)) return StopFailed(Link_->FailureText());
+        held.assign(to - from, 0);
+        if (!ReadChunk(from, to, held)) return StopFailed(Link_->FailureText());
         for (uint32_t k = to - from; k-- > 0;) {
             const uint32_t a = from + k;
-            const std::size_t i = first + 2 * k;
-            const uint32_t word = (uint32_t{answers[i][3]} << 8) | answers[i + 1][3];
+            const uint32_t wanted = Flash ? FlashBuffer[a] : EEpromBuffer[a];
             if (!Verify) {
-                FlashBuffer[a] = word;
-            } else if (word != FlashBuffer[a]) {
-                return StopMismatch("Flash error at word address 0x" + Hex4(a));
+                if (Flash)
+                    FlashBuffer[a] = held[k];
+                else
+                    EEpromBuffer[a] = static_cast<uint8_t>(held[k]);
+            } else if (held[k] != wanted) {
+                return StopMismatch(Flash ? "Flash error at word address 0x" + Hex4(a)
+                                          : "EEPROM error at byte address 0x" + Hex4(a));
             }
         }
         if (Verify)
@@ -326,7 +323,30 @@ bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
         else
             from = to;
     }
-    return Finish(Verify ? "Flash is OK" : "Done");
+    if (!Verify) return Finish("Done");
+    return Finish(Flash ? "Flash is OK" : "EEPROM is OK");
+}
+
+// Flash words in batches of reads (the high byte first, as the normal mode).
+bool TAVRisp::LinkReadFlash(uint32_t Start, int32_t Count, bool Verify) {
+    EnsureFastPace();
+    std::vector<TIspBytes> batch, answers;
+    return ReadInChunks(true, Start, Count, ReadBatchWords, Verify,
+                        [&](uint32_t from, uint32_t to, std::vector<uint32_t>& held) {
+                            batch.clear();
+                            AppendExtendedAddress(batch, from);
+                            const std::size_t first = batch.size();
+                            for (uint32_t a = from; a < to; ++a) {
+                                batch.push_back(ReadFlashInstruction(a, HighByteSel));
+                                batch.push_back(ReadFlashInstruction(a, LowByteSel));
+                            }
+                            answers.resize(batch.size());
+                            if (!Exchange(batch, answers)) return false;
+                            for (std::size_t k = 0; k < held.size(); ++k)
+                                held[k] = (uint32_t{answers[first + 2 * k][3]} << 8) |
+                                          answers[first + 2 * k + 1][3];
+                            return true;
+                        });
 }
 
 // --------------------------------------------------------------- EEPROM ----
@@ -363,34 +383,16 @@ bool TAVRisp::LinkWriteEEprom(uint32_t Start, int32_t Count) {
 
 bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
     EnsureFastPace();
-    const uint32_t end = Start + static_cast<uint32_t>(Count);
     std::vector<TIspBytes> batch, answers;
-    uint32_t from = Start;
-    uint32_t to = end;
-    while (Verify ? to > Start : from < end) {
-        if (Verify)
-            from = std::max(Start, (to - 1) - (to - 1) % EEpromBatchBytes);
-        else
-            to = std::min(end, from - from % EEpromBatchBytes + EEpromBatchBytes);
-        for (uint32_t a = from; a < to; ++a)
-            if (!StepProgress()) return false;
-        batch.clear();
-        for (uint32_t a = from; a < to; ++a)
-            batch.push_back(ReadEEpromInstruction(a));
-        answers.resize(batch.size());
-        if (!Exchange(batch, answers)) return StopFailed(Link_->FailureText());
-        for (uint32_t k = to - from; k-- > 0;) {
-            const uint32_t a = from + k;
-            if (!Verify) {
-                EEpromBuffer[a] = answers[k][3];
-            } else if (answers[k][3] != EEpromBuffer[a]) {
-                return StopMismatch("EEPROM error at byte address 0x" + Hex4(a));
-            }
-        }
-        if (Verify)
-            to = from;
-        else
-            from = to;
-    }
-    return Finish(Verify ? "EEPROM is OK" : "Done");
+    return ReadInChunks(false, Start, Count, EEpromBatchBytes, Verify,
+                        [&](uint32_t from, uint32_t to, std::vector<uint32_t>& held) {
+                            batch.clear();
+                            for (uint32_t a = from; a < to; ++a)
+                                batch.push_back(ReadEEpromInstruction(a));
+                            answers.resize(batch.size());
+                            if (!Exchange(batch, answers)) return false;
+                            for (std::size_t k = 0; k < held.size(); ++k)
+                                held[k] = answers[k][3];
+                            return true;
+                        });
 }

@@ -360,11 +360,11 @@ TEST(ProgrammerOptions, NameTheOptionAtFault) {
     };
     for (const auto& [text, says] : wrong) {
         std::string error;
-        const auto spec = cable::ParseCableSpec(text, error);
-        ASSERT_TRUE(spec) << error;
-        const auto link = spec->Name == "arduino"
-                              ? cable::MakeArduinoIspLink(spec->Options, false, error)
-                              : cable::MakeUsbaspLink(spec->Options, false, error);
+        const auto choice = cable::ParseCableSpec(text, error);
+        ASSERT_TRUE(choice) << error;
+        const auto link = choice->Name == "arduino"
+                              ? cable::MakeArduinoIspLink(choice->Options, false, error)
+                              : cable::MakeUsbaspLink(choice->Options, false, error);
         EXPECT_FALSE(link) << text;
         EXPECT_NE(error.find(says), std::string::npos) << text << ": " << error;
     }
