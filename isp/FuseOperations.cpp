@@ -106,9 +106,8 @@ bool TAVRisp::LinkWriteFuses(const uint32_t (&Values)[3]) {
     EnsureFastPace();
     const TAVRdesc& d = CurrentDevice();
     for (uint8_t k = 0; k < AVRfuse_ && k < OpWriteFuseSelect.size(); ++k) {
-        TIspBytes in{};
-        if (!Exchange(TIspBytes{OpWriteFuse, OpWriteFuseSelect[k], 0x00, LowByte(Values[k])}, in) ||
-            !WaitForWrite(NowUs(), d.FuseBusyUs, nullptr, 0)) {
+        std::vector<TIspBytes> write{{OpWriteFuse, OpWriteFuseSelect[k], 0x00, LowByte(Values[k])}};
+        if (!SendAndWait(write, d.FuseBusyUs, PollFor(nullptr, 0))) {
             ShowStatus(LinkFailed() ? Link_->FailureText()
                                     : "Fuse NOT updated: the part stayed busy writing the " +
                                           std::string(FuseByteName(k)) + " fuse byte",
@@ -145,9 +144,8 @@ bool TAVRisp::WriteLockBits(uint8_t Value) {
     const TAVRdesc& d = CurrentDevice();
     if (LinkOperations()) {
         EnsureFastPace();
-        TIspBytes in{};
-        if (!Exchange(TIspBytes{OpWriteFuse, OpWriteLock2, 0x00, Value}, in) ||
-            !WaitForWrite(NowUs(), d.FuseBusyUs, nullptr, 0)) {
+        std::vector<TIspBytes> write{{OpWriteFuse, OpWriteLock2, 0x00, Value}};
+        if (!SendAndWait(write, d.FuseBusyUs, PollFor(nullptr, 0))) {
             ShowStatus(LinkFailed() ? Link_->FailureText()
                                     : "Lock bits NOT updated: the part stayed busy writing them",
                        skError);
