@@ -86,6 +86,10 @@ TPlace Find(const QByteArray& content, const std::vector<TLine>& lines, const QS
     return place;
 }
 
+bool HasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
 QByteArray LineEnd(const QByteArray& content) {
     return content.contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
 }
@@ -101,8 +105,10 @@ std::optional<QString> IniValue(const QByteArray& content, const QString& sectio
     return text.mid(text.indexOf(QLatin1Char('=')) + 1).trimmed();
 }
 
-QByteArray IniWithValue(const QByteArray& content, const QString& section, const QString& name,
-                        const QString& value) {
+std::optional<QByteArray> IniWithValue(const QByteArray& content, const QString& section,
+                                       const QString& name, const QString& value) {
+    for (const QString* text : {&section, &name, &value})
+        if (HasLineBreak(*text)) return std::nullopt;
     const std::vector<TLine> lines = SplitLines(content);
     const TPlace place = Find(content, lines, section, name);
     const QByteArray eol = LineEnd(content);
@@ -148,6 +154,11 @@ std::optional<QString> WriteIniValue(const QString& path, const QString& section
                                      const QString& name, const QString& value) {
     const QFileInfo info(path);
     if (info.isDir()) return QStringLiteral("%1 is a folder").arg(path);
+    for (const QString* text : {&section, &name, &value})
+        if (HasLineBreak(*text))
+            return QStringLiteral("cannot store %1 in %2: an entry of an INI file is one line, "
+                                  "and the text holds a line break")
+                .arg(name.simplified(), path);
     QByteArray content;
     if (info.exists()) {
         // A file that cannot be read cannot be rewritten without losing it.
@@ -161,7 +172,7 @@ std::optional<QString> WriteIniValue(const QString& path, const QString& section
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
-    out.write(IniWithValue(content, section, name, value));
+    out.write(*IniWithValue(content, section, name, value));
     if (!out.commit()) return QStringLiteral("cannot write %1: %2").arg(path, out.errorString());
     return std::nullopt;
 }

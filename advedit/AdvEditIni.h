@@ -19,14 +19,16 @@ std::optional<QString> IniValue(const QByteArray& content, const QString& sectio
 // `content` with entry `name` of `section` set to `value`: the entry's line is
 // rewritten in place, or a line is added at the end of the section, or the
 // section is added at the end of the file. New lines take the file's own
-// line end.
-QByteArray IniWithValue(const QByteArray& content, const QString& section, const QString& name,
-                        const QString& value);
+// line end. An entry is one line: a section, name or value holding a line
+// break (CR or LF) is refused (nothing), as it would add lines of its own.
+std::optional<QByteArray> IniWithValue(const QByteArray& content, const QString& section,
+                                       const QString& name, const QString& value);
 
 // File access on top of the two. Reading a missing or unreadable file gives
 // nothing. Writing reads the file (a missing one counts as empty), changes the
 // one entry and writes the whole through a temporary file that then replaces
-// the original; on failure it returns the reason and leaves the file as it was.
+// the original; on failure (a line break in the entry, an unreadable or
+// unwritable file) it returns the reason and leaves the file as it was.
 std::optional<QString> ReadIniValue(const QString& path, const QString& section,
                                     const QString& name);
 std::optional<QString> WriteIniValue(const QString& path, const QString& section,

@@ -18,18 +18,25 @@ QStringList FilterToQt(const QString& filter) {
 namespace {
 
 // Every message of the program: titled "Quillon", in the window's font.
-TMsgAnswer ShowMessage(QWidget* parent, const QString& text, TMsgKind kind, TMsgButtons buttons) {
+TMsgAnswer ShowMessage(QWidget* parent, const QString& text, TMsgKind kind, TMsgButtons buttons,
+                       const TMsgOptions& options = {}) {
     QMessageBox::Icon icon = QMessageBox::Information;
     if (kind == TMsgKind::mkError)
         icon = QMessageBox::Critical;
     else if (kind == TMsgKind::mkConfirmation)
         icon = QMessageBox::Question;
+    else if (kind == TMsgKind::mkWarning)
+        icon = QMessageBox::Warning;
     const QMessageBox::StandardButtons set = buttons == TMsgButtons::mbYesNo
                                                  ? QMessageBox::Yes | QMessageBox::No
                                                  : QMessageBox::StandardButtons(QMessageBox::Ok);
     QMessageBox box(icon, QStringLiteral("Quillon"), text, set, parent);
     box.setFont(WindowFont());
-    box.setDefaultButton(buttons == TMsgButtons::mbYesNo ? QMessageBox::Yes : QMessageBox::Ok);
+    if (!options.Informative.isEmpty()) box.setInformativeText(options.Informative);
+    if (buttons == TMsgButtons::mbYesNo)
+        box.setDefaultButton(options.DefaultNo ? QMessageBox::No : QMessageBox::Yes);
+    else
+        box.setDefaultButton(QMessageBox::Ok);
     switch (box.exec()) {
     case QMessageBox::Ok:
         return TMsgAnswer::maOK;
@@ -47,6 +54,11 @@ TMsgAnswer ShowMessage(QWidget* parent, const QString& text, TMsgKind kind, TMsg
 TMsgAnswer TQtDialogs::MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
                                   TMsgButtons buttons) {
     return ShowMessage(parent, text, kind, buttons);
+}
+
+TMsgAnswer TQtDialogs::MessageBoxWith(QWidget* parent, const QString& text, TMsgKind kind,
+                                      TMsgButtons buttons, const TMsgOptions& options) {
+    return ShowMessage(parent, text, kind, buttons, options);
 }
 
 std::optional<QString> TQtDialogs::FileDialog(QWidget* parent,

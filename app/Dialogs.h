@@ -9,7 +9,7 @@
 
 class QWidget;
 
-enum class TMsgKind { mkInformation, mkError, mkConfirmation };
+enum class TMsgKind { mkInformation, mkError, mkConfirmation, mkWarning };
 enum class TMsgButtons { mbOK, mbYesNo };
 enum class TMsgAnswer { maOK, maYes, maNo, maCancel };
 
@@ -26,6 +26,12 @@ struct TFileDialogSettings {
     bool CreatePrompt = false;    // save: ask before creating a file that does not exist
 };
 
+// What a message shows beside its text.
+struct TMsgOptions {
+    QString Informative;    // a second text under the message, e.g. a list of changes
+    bool DefaultNo = false; // Yes/No: No is the default button
+};
+
 // Splits "name|pattern|name|pattern" into Qt's "name (pattern)" entries.
 QStringList FilterToQt(const QString& filter);
 
@@ -34,6 +40,13 @@ public:
     virtual ~TDialogs() = default;
     virtual TMsgAnswer MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
                                   TMsgButtons buttons) = 0;
+    // The same with an informative text or No as the default; a dialog
+    // that shows neither gives the plain message.
+    virtual TMsgAnswer MessageBoxWith(QWidget* parent, const QString& text, TMsgKind kind,
+                                      TMsgButtons buttons, const TMsgOptions& options) {
+        (void)options;
+        return MessageBox(parent, text, kind, buttons);
+    }
     // The chosen file's full path, or nothing when the user cancelled.
     virtual std::optional<QString> FileDialog(QWidget* parent,
                                               const TFileDialogSettings& settings) = 0;
@@ -46,6 +59,8 @@ class TQtDialogs : public TDialogs {
 public:
     TMsgAnswer MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
                           TMsgButtons buttons) override;
+    TMsgAnswer MessageBoxWith(QWidget* parent, const QString& text, TMsgKind kind,
+                              TMsgButtons buttons, const TMsgOptions& options) override;
     std::optional<QString> FileDialog(QWidget* parent,
                                       const TFileDialogSettings& settings) override;
 };

@@ -7,6 +7,7 @@
 #include "ClassicGroupBox.h"
 #include "ControlsEnabled.h"
 #include "EngineDisplays.h"
+#include "FuseFields.h"
 #include "MainLayout.h"
 #include "MemoryImage.h"
 #include "UserSettings.h"
@@ -338,7 +339,16 @@ void TForm1::SetupFuseFields() {
         field->SetColor(palette.color(QPalette::Base));
         field->SetText(QStringLiteral("0"));
         field->Loaded();
+        field->OnChange = [this](TAdvEdit*) { UpdateFuseTips(); };
     }
+}
+
+// Each fuse field's tooltip decodes the value it holds, as the user types.
+void TForm1::UpdateFuseTips() {
+    if (!AVRisp) return;
+    TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
+    for (int k = 0; k < 3; ++k)
+        fields[k]->setToolTip(FuseFieldTip(*AVRisp, k, fields[k]->Text()));
 }
 
 void TForm1::WireEngine() {
@@ -354,9 +364,11 @@ void TForm1::WireEngine() {
 // ---------------------------------------------------------------------------
 // Dialogs
 
-bool TForm1::Confirm(const QString& text) {
-    return FDialogs.MessageBox(this, text, TMsgKind::mkConfirmation, TMsgButtons::mbYesNo) ==
-           TMsgAnswer::maYes;
+bool TForm1::Confirm(const QString& text, const QString& informative) {
+    TMsgOptions options;
+    options.Informative = informative;
+    return FDialogs.MessageBoxWith(this, text, TMsgKind::mkConfirmation, TMsgButtons::mbYesNo,
+                                   options) == TMsgAnswer::maYes;
 }
 
 void TForm1::Inform(const QString& text) {
@@ -365,6 +377,13 @@ void TForm1::Inform(const QString& text) {
 
 void TForm1::ShowError(const QString& text) {
     FDialogs.MessageBox(this, text, TMsgKind::mkError, TMsgButtons::mbOK);
+}
+
+// A verification that failed: the memory's error, or, on a part whose lock
+// bits forbid reading it back, what the status line says of the lock.
+void TForm1::ShowVerifyError(const QString& memoryError) {
+    ShowError(AVRisp->MismatchFromLock() ? QString::fromStdString(AVRisp->StatusText())
+                                         : memoryError);
 }
 
 // ---------------------------------------------------------------------------
@@ -474,6 +493,7 @@ void TForm1::ShowDeviceInfo() {
     LFBEdit->SetText(Hex(AVRisp->AVRlfb(), 2));
     HFBEdit->SetText(Hex(AVRisp->AVRhfb(), 2));
     EFBEdit->SetText(Hex(AVRisp->AVRefb(), 2));
+    UpdateFuseTips();
 
     FlashEdit->SetLastOffset(flashSize - 1);
     std::fill_n(AVRisp->FlashBuffer.begin(), flashSize / 2, std::uint32_t{0xFFFF});
@@ -645,7 +665,7 @@ void TForm1::FlVerifyBtnClick() {
     if (ok)
         Inform(QStringLiteral("Data in Flash is OK"));
     else
-        ShowError(QStringLiteral("Error in Flash"));
+        ShowVerifyError(QStringLiteral("Error in Flash"));
 }
 
 void TForm1::EEVerifyBtnClick() {
@@ -655,7 +675,7 @@ void TForm1::EEVerifyBtnClick() {
     if (ok)
         Inform(QStringLiteral("Data in EEPROM is OK"));
     else
-        ShowError(QStringLiteral("Error in EEPROM"));
+        ShowVerifyError(QStringLiteral("Error in EEPROM"));
 }
 
 void TForm1::MemWriteBtnClick() {
@@ -678,50 +698,36 @@ void TForm1::MemWriteBtnClick() {
         EraseEEpromImage();
     if (FCloseAgreed || !VerifyCheck->isChecked()) return;
     if (!AVRisp->VerifyFlash(AVRisp->FlashSize())) {
-        if (!FCloseAgreed) ShowError(QStringLiteral("Error in Flash"));
+        if (!FCloseAgreed) ShowVerifyError(QStringLiteral("Error in Flash"));
         return;
     }
     if (FCloseAgreed) return;
     if (!AVRisp->VerifyEEprom(AVRisp->EEpromSize())) {
-        if (!FCloseAgreed) ShowError(QStringLiteral("Error in EEPROM"));
+        if (!FCloseAgreed) ShowVerifyError(QStringLiteral("Error in EEPROM"));
         return;
     }
     if (!FCloseAgreed) Inform(QStringLiteral("AVR memory is OK"));
 }
 
-// A fuse field's text as a number, the way the field's value is written: "$"
-// followed by hexadecimal digits. Nothing when the text is not such a number.
-static std::optional<unsigned> FuseValue(const QString& text) {
-    if (text.isEmpty() || text.size() > 8) return std::nullopt;
-    unsigned value = 0;
-    for (QChar c : text) {
-        const int digit = c.isDigit() && c.unicode() < 0x80          ? c.unicode() - '0'
-                          : c.unicode() >= 'A' && c.unicode() <= 'F' ? c.unicode() - 'A' + 10
-                          : c.unicode() >= 'a' && c.unicode() <= 'f' ? c.unicode() - 'a' + 10
-                                                                     : -1;
-        if (digit < 0) return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return value;
-}
-
+// The confirmation lists the bits that change; a change that ends in-circuit
+// programming is asked about once more, No being the default; the bytes are
+// read back and a bit that did not take is an error.
 void TForm1::WFuseBtnClick() {
     TCommand command(*this);
-    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"))) return;
-    unsigned bytes[3] = {0, 0, 0};
-    TAdvEdit* const fields[3] = {LFBEdit, HFBEdit, EFBEdit};
-    for (int k = 0; k < 3; ++k) {
-        const QString text = fields[k]->Text();
-        const std::optional<unsigned> value = FuseValue(text);
-        if (!value) {
-            ShowError(QStringLiteral("'%1' is not a valid integer value")
-                          .arg(QStringLiteral("$") + text));
-            return;
-        }
-        bytes[k] = *value;
+    const TFuseFieldValues values =
+        ReadFuseFields({LFBEdit->Text(), HFBEdit->Text(), EFBEdit->Text()});
+    if (!Confirm(QStringLiteral("Write NEW Fuse to AVR?"),
+                 values.Invalid.isNull() ? FuseChangeList(*AVRisp, values.Bytes) : QString()))
+        return;
+    if (!values.Invalid.isNull()) {
+        ShowError(values.Invalid);
+        return;
     }
-    AVRisp->WriteFuses(static_cast<std::uint8_t>(bytes[2]), static_cast<std::uint8_t>(bytes[1]),
-                       static_cast<std::uint8_t>(bytes[0]));
+    for (const TFuseWarning& lockout : FuseLockouts(*AVRisp, values.Bytes))
+        if (!ConfirmLockout(FDialogs, this, lockout) || FCloseAgreed) return;
+    const std::array<std::uint8_t, 3>& b = values.Bytes;
+    if (!AVRisp->WriteFuses(b[2], b[1], b[0]) && !FCloseAgreed)
+        ShowError(QString::fromStdString(AVRisp->StatusText()));
 }
 
 // ---------------------------------------------------------------------------

@@ -135,9 +135,11 @@ private:
     void AVRispStopEvent();
     bool AVRispUpdateEvent();
 
-    bool Confirm(const QString& text);
+    bool Confirm(const QString& text, const QString& informative = QString());
     void Inform(const QString& text);
     void ShowError(const QString& text);
+    void ShowVerifyError(const QString& memoryError);
+    void UpdateFuseTips();
 
     void ShowFlashBuffer();
     void ShowEEpromBuffer();

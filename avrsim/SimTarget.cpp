@@ -64,8 +64,11 @@ SimTarget::SimTarget(const SimConfig& cfg, SimClock* clock)
     eeprom_.assign(part_->eepromBytes, 0xFF);
     pageBuffer_.assign(2u * part_->pageWords, 0xFF);
     fuses_ = part_->factoryFuses;
-    if (!stateDir_.empty() && part_->present)
-        LoadChipState(stateDir_, part_->name, flash_, eeprom_, fuses_);
+    if (!stateDir_.empty() && part_->present &&
+        LoadChipState(stateDir_, part_->name, flash_, eeprom_, fuses_))
+        LoadLockState(stateDir_, lock_);
+    effects_ = EffectsOf(*part_);
+    latchedFuses_ = fuses_;
 
     SetBusyScale(cfg.busyScale);
     if (cfg.disconnectAfter != 0) DisconnectAfterAccesses(cfg.disconnectAfter);
@@ -73,7 +76,7 @@ SimTarget::SimTarget(const SimConfig& cfg, SimClock* clock)
     // Power-up with every data line low: RESET low and SCK low arm serial programming.
     startedAt_ = NowAt();
     sckChangedAt_ = startedAt_;
-    if (part_->present) Arm(sckChangedAt_);
+    if (part_->present && SerialProgrammingReachable()) Arm(sckChangedAt_);
     UpdateMiso();
 }
 
@@ -185,6 +188,8 @@ void SimTarget::OnResetRise(Nanos t) {
     armed_ = false;
     enabled_ = false;
     riseSeen_ = false;
+    // Leaving programming mode puts the fuses written in it into effect.
+    latchedFuses_ = fuses_;
     UpdateMiso();
     if (dirty_ && !SaveState())
         std::fprintf(stderr, "simulated %s: state not saved: %s\n",
@@ -194,7 +199,8 @@ void SimTarget::OnResetRise(Nanos t) {
 void SimTarget::OnResetFall(Nanos t) {
     // With SCK high the part does not enter serial programming; it takes a
     // positive RESET pulse while SCK is low.
-    if (!part_->present || (data_ & kSckLine) != 0) return;
+    // A part whose RESET pin is taken, or that has no clock, never listens.
+    if (!part_->present || (data_ & kSckLine) != 0 || !SerialProgrammingReachable()) return;
     Arm(t);
 }
 
@@ -501,6 +507,7 @@ bool SimTarget::Execute(const Decoded& d, uint8_t data, Nanos t) {
         const uint8_t bits =
             p.lock == LockLayout::Mega ? static_cast<uint8_t>(data | 0xC0) : d.which;
         lock_ &= bits; // lock bits are only cleared, and set again by chip erase
+        dirty_ = true;
         StartBusy(BusyKind::Fuse, p.fuseBusyUs, 0, t);
         return true;
     }
@@ -556,6 +563,7 @@ void SimTarget::SetEeprom(std::span<const uint8_t> bytes) {
 
 void SimTarget::SetFuses(uint8_t low, uint8_t high, uint8_t extended) {
     fuses_ = {low, high, extended};
+    latchedFuses_ = fuses_;
     dirty_ = true;
 }
 
@@ -603,7 +611,9 @@ void SimTarget::SetBusyScale(double factor) {
 
 bool SimTarget::SaveState() {
     if (stateDir_.empty() || !part_->present) return true;
-    if (!SaveChipState(stateDir_, part_->name, flash_, eeprom_, fuses_, stateError_)) return false;
+    if (!SaveChipState(stateDir_, part_->name, flash_, eeprom_, fuses_, stateError_) ||
+        !SaveLockState(stateDir_, lock_, stateError_))
+        return false;
     stateError_.clear();
     dirty_ = false;
     return true;

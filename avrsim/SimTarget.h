@@ -1,5 +1,6 @@
 #pragma once
 
+#include "avrsim/FuseEffects.h"
 #include "avrsim/PartTable.h"
 #include "avrsim/SimClock.h"
 #include "avrsim/SimConfig.h"
@@ -68,6 +69,11 @@ public:
     uint8_t LockBits() const { return lock_; }              // bit 0 LB1, bit 1 LB2; 0 = programmed
     uint8_t DataRegister() const { return data_; }
     bool Armed() const { return armed_; } // RESET low, serial programming listening
+    // Whether the fuse bytes in effect (latched when the part last left
+    // programming mode, or was prepared) still let serial programming start
+    // on a board without a crystal or external clock: RSTDISBL and DWEN
+    // unprogrammed, CKSEL on an internal oscillator.
+    bool SerialProgrammingReachable() const { return ReachableWith(effects_, latchedFuses_); }
     // The extended address byte of a part above 128 KB of Flash (4D 00 a 00);
     // 0 from power-up and every time RESET arms serial programming.
     uint8_t ExtendedAddressByte() const { return extendedAddress_; }
@@ -93,6 +99,7 @@ public:
     // ---- preparation by tests --------------------------------------------
     void SetFlash(std::span<const uint8_t> image); // image byte order, from byte 0
     void SetEeprom(std::span<const uint8_t> bytes);
+    // Fuse bytes as if written by a high-voltage programmer: in effect at once.
     void SetFuses(uint8_t low, uint8_t high, uint8_t extended);
     void SetLockBits(uint8_t lock);
 
@@ -162,6 +169,8 @@ private:
     std::vector<uint8_t> eeprom_;
     std::vector<uint8_t> pageBuffer_; // image byte order, one page
     std::array<uint8_t, 3> fuses_{};
+    std::array<uint8_t, 3> latchedFuses_{}; // the fuses in effect
+    FuseEffects effects_;
     uint8_t lock_ = 0xFF;
     bool dirty_ = false;
     std::string stateError_;

@@ -84,4 +84,12 @@ bool SaveChipState(const std::string& dir, std::string_view part, std::span<cons
            WriteReplacing(folder / "device.txt", nameLine.data(), nameLine.size(), error);
 }
 
+void LoadLockState(const std::string& dir, uint8_t& lock) {
+    LoadExact(fs::path(dir) / "lock.bin", std::span<uint8_t>(&lock, 1));
+}
+
+bool SaveLockState(const std::string& dir, uint8_t lock, std::string& error) {
+    return WriteReplacing(fs::path(dir) / "lock.bin", &lock, 1, error);
+}
+
 } // namespace avrsim

@@ -1,10 +1,12 @@
 #include "IspCommand.h"
 
 #include "CableChoice.h"
+#include "FuseCommands.h"
 #include "MemoryImage.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <ostream>
 
 namespace cli {
@@ -18,33 +20,33 @@ struct TVerbInfo {
     std::size_t maxArgs;
 };
 
+// No limit: the values of fuses are counted against the part.
+constexpr std::size_t AnyCount = std::numeric_limits<std::size_t>::max();
+
 constexpr TVerbInfo Verbs[] = {
-    {"identify", TVerb::vbIdentify, 0, 0}, {"write", TVerb::vbWrite, 1, 2},
-    {"read", TVerb::vbRead, 1, 2},         {"verify", TVerb::vbVerify, 1, 2},
-    {"fuses", TVerb::vbFuses, 1, 3},       {"release", TVerb::vbRelease, 0, 0},
-    {"parts", TVerb::vbParts, 0, 0},       {"cables", TVerb::vbCables, 0, 0},
+    {"identify", TVerb::vbIdentify, 0, 0},
+    {"write", TVerb::vbWrite, 1, 2},
+    {"read", TVerb::vbRead, 1, 2},
+    {"verify", TVerb::vbVerify, 1, 2},
+    {"write-flash", TVerb::vbWriteFlash, 1, 1},
+    {"write-eeprom", TVerb::vbWriteEEprom, 1, 1},
+    {"read-flash", TVerb::vbReadFlash, 1, 1},
+    {"read-eeprom", TVerb::vbReadEEprom, 1, 1},
+    {"verify-flash", TVerb::vbVerifyFlash, 1, 1},
+    {"verify-eeprom", TVerb::vbVerifyEEprom, 1, 1},
+    {"erase", TVerb::vbErase, 0, 0},
+    {"fuses", TVerb::vbFuses, 0, AnyCount},
+    {"lock", TVerb::vbLock, 0, 1},
+    {"release", TVerb::vbRelease, 0, 0},
+    {"parts", TVerb::vbParts, 0, 0},
+    {"cables", TVerb::vbCables, 0, 0},
 };
 
-// Two hex digits at most, with or without a "0x" prefix.
-std::optional<uint8_t> ParseFuseByte(const std::string& text) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 2) return std::nullopt;
-    unsigned value = 0;
-    for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(d);
-    }
-    return static_cast<uint8_t>(value);
+// The commands that load an image: --truncate goes with them.
+bool LoadsImage(TVerb verb) {
+    return verb == TVerb::vbWrite || verb == TVerb::vbVerify || verb == TVerb::vbWriteFlash ||
+           verb == TVerb::vbWriteEEprom || verb == TVerb::vbVerifyFlash ||
+           verb == TVerb::vbVerifyEEprom;
 }
 
 std::string Hex(unsigned value, int digits) {
@@ -72,30 +74,26 @@ bool Accepted(const std::string& name, const imagefile::TLoadOutcome& outcome, s
     return outcome.Accepted();
 }
 
-// Loads the images to write or verify into the engine's buffers. Without an
-// EEPROM image the EEPROM buffer is erased, as the window does when its
-// EEPROM data box is unticked. Any refusal ends the command before the part
-// is touched.
+// Loads one image into the engine's buffer of its memory; a refusal ends the
+// command before the part is touched.
+bool LoadImage(const std::string& name, bool eeprom, const TCommandLine& command, TAVRisp& engine,
+               std::ostream& err) {
+    const auto size = static_cast<std::size_t>(eeprom ? engine.EEpromSize() : engine.FlashSize());
+    const auto outcome = eeprom ? imagefile::LoadEEpromImage(name, size, engine.EEpromBuffer)
+                                : imagefile::LoadFlashImage(name, size, engine.FlashBuffer);
+    return Accepted(name, outcome, size, command.truncate, err);
+}
+
+// The images of write and verify. Without an EEPROM image the EEPROM buffer
+// is erased, as the window does when its EEPROM data box is unticked.
 bool LoadImages(const TCommandLine& command, TAVRisp& engine, std::ostream& err) {
-    const auto flashSize = static_cast<std::size_t>(engine.FlashSize());
-    const auto eepromSize = static_cast<std::size_t>(engine.EEpromSize());
-    if (!Accepted(command.files[0],
-                  imagefile::LoadFlashImage(command.files[0], flashSize, engine.FlashBuffer),
-                  flashSize, command.truncate, err))
-        return false;
-    if (command.files.size() > 1) {
-        if (!Accepted(command.files[1],
-                      imagefile::LoadEEpromImage(command.files[1], eepromSize, engine.EEpromBuffer),
-                      eepromSize, command.truncate, err))
-            return false;
-    } else {
-        std::fill_n(engine.EEpromBuffer.begin(), eepromSize, uint8_t{0xFF});
-    }
+    if (!LoadImage(command.files[0], false, command, engine, err)) return false;
+    if (command.files.size() > 1) return LoadImage(command.files[1], true, command, engine, err);
+    std::fill_n(engine.EEpromBuffer.begin(), engine.EEpromSize(), uint8_t{0xFF});
     return true;
 }
 
-bool SaveImages(const TCommandLine& command, TAVRisp& engine, bool eeprom, std::ostream& err) {
-    const std::string& name = command.files[eeprom ? 1 : 0];
+bool SaveImage(const std::string& name, bool eeprom, TAVRisp& engine, std::ostream& err) {
     const auto outcome =
         eeprom ? imagefile::SaveEEpromImage(name, static_cast<std::size_t>(engine.EEpromSize()),
                                             engine.EEpromBuffer)
@@ -110,6 +108,20 @@ int Failed(std::ostream& err, const std::string& why) {
     return ExitFailed;
 }
 
+// A verification that failed: a memory that differs, or a part whose lock
+// bits forbid reading it back, which is no fault of the memory.
+int VerifyFailed(const TAVRisp& engine, std::ostream& err, const char* memoryError) {
+    return Failed(err, engine.MismatchFromLock() ? engine.StatusText() : memoryError);
+}
+
+bool Verify(TAVRisp& engine, bool eeprom) {
+    return eeprom ? engine.VerifyEEprom(engine.EEpromSize()) : engine.VerifyFlash(engine.FlashSize());
+}
+
+const char* MemoryError(bool eeprom) {
+    return eeprom ? "Error in EEPROM" : "Error in Flash";
+}
+
 int Identify(TAVRisp& engine, std::ostream& out) {
     out << "Device: " << engine.AVRversion() << '\n'
         << "Flash: " << engine.FlashSize() << " bytes (0x" << Hex(engine.FlashSize(), 4) << ")\n"
@@ -122,6 +134,35 @@ int Identify(TAVRisp& engine, std::ostream& out) {
     return ExitOk;
 }
 
+// One memory alone. Flash: the chip erase first (the only way back to
+// erased Flash; the EEPROM goes with it unless EESAVE keeps it), then the
+// write and its verification. EEPROM: written over what it holds, the Flash
+// neither erased nor touched.
+int WriteOneMemory(const TCommandLine& command, TAVRisp& engine, bool eeprom, std::ostream& err) {
+    if (!LoadImage(command.files[0], eeprom, command, engine, err)) return ExitFailed;
+    if (eeprom) {
+        if (!engine.WriteEEprom(0, engine.EEpromSize())) return Failed(err, "EEPROM write aborted");
+    } else {
+        if (!engine.EraseDevice()) return Failed(err, "Can NOT Erease AVR device.");
+        if (!engine.WriteFlash(0, engine.FlashSize())) return Failed(err, "Flash write aborted");
+    }
+    if (!Verify(engine, eeprom)) return VerifyFailed(engine, err, MemoryError(eeprom));
+    return ExitOk;
+}
+
+int ReadOneMemory(const TCommandLine& command, TAVRisp& engine, bool eeprom, std::ostream& err) {
+    const bool read = eeprom ? engine.ReadEEprom(0, engine.EEpromSize())
+                             : engine.ReadFlash(0, engine.FlashSize());
+    if (!read) return Failed(err, eeprom ? "EEPROM read aborted" : "Flash read aborted");
+    return SaveImage(command.files[0], eeprom, engine, err) ? ExitOk : ExitFailed;
+}
+
+int VerifyOneMemory(const TCommandLine& command, TAVRisp& engine, bool eeprom, std::ostream& err) {
+    if (!LoadImage(command.files[0], eeprom, command, engine, err)) return ExitFailed;
+    if (!Verify(engine, eeprom)) return VerifyFailed(engine, err, MemoryError(eeprom));
+    return ExitOk;
+}
+
 } // namespace
 
 std::string UsageText() {
@@ -131,12 +172,32 @@ std::string UsageText() {
            "                                without an EEPROM image the EEPROM must be erased\n"
            "  read FLASH_OUT [EEPROM_OUT]   read the memories and save them (.hex: Intel HEX)\n"
            "  verify FLASH [EEPROM]         compare the part with the images\n"
-           "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex digits)\n"
+           "  write-flash FLASH             erase, write the Flash, verify it (the erase also\n"
+           "                                clears the EEPROM unless EESAVE is programmed)\n"
+           "  write-eeprom EEPROM           write the EEPROM and verify it; no erase, the Flash\n"
+           "                                is not touched\n"
+           "  read-flash FLASH_OUT          read the Flash alone and save it\n"
+           "  read-eeprom EEPROM_OUT        read the EEPROM alone and save it\n"
+           "  verify-flash FLASH            compare the Flash alone with the image\n"
+           "  verify-eeprom EEPROM          compare the EEPROM alone with the image\n"
+           "  erase                         chip erase: Flash and EEPROM (unless EESAVE) to\n"
+           "                                0xFF, lock bits cleared\n"
+           "  fuses                         print the fuse bytes and their named bits\n"
+           "                                (programmed = 0)\n"
+           "  fuses LOW [HIGH [EXTENDED]]   write the fuse bytes the part has (hex), read\n"
+           "                                them back; a bit that did not take is an error\n"
+           "  lock                          print the lock byte\n"
+           "  lock VALUE                    write the lock byte (hex) and read it back; only a\n"
+           "                                chip erase clears lock bits\n"
            "  release                       release the part\n"
            "  parts                         list the parts this tool knows, by family\n"
            "  cables                        list the cables, their options and wiring\n"
-           "  --truncate                    write, verify: take the first part of an image\n"
-           "                                longer than the memory instead of refusing it\n"
+           "  --truncate                    write, verify and the -flash and -eeprom commands:\n"
+           "                                take the first part of an image longer than the\n"
+           "                                memory instead of refusing it\n"
+           "  --allow-lockout               fuses: write a change that ends in-circuit\n"
+           "                                programming (RSTDISBL, DWEN, CKSEL for a clock or\n"
+           "                                crystal the board may not have), refused without it\n"
            "  --fast                        fast programming: wait for the part instead of\n"
            "                                the fixed times, skip what the erased part already\n"
            "                                holds, clock bits as fast as the part allows\n"
@@ -158,6 +219,7 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     bool truncate = false;
     bool fast = false;
     bool simulate = false;
+    bool allowLockout = false;
     std::optional<std::string> cable;
     std::string unknown;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -173,6 +235,8 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
             fast = true;
         } else if (arg == "--simulate") {
             simulate = true;
+        } else if (arg == "--allow-lockout") {
+            allowLockout = true;
         } else if (arg == "--cable" || arg.rfind("--cable=", 0) == 0) {
             std::string value = arg.size() > 7 ? arg.substr(8) : std::string();
             if (arg == "--cable") {
@@ -215,8 +279,12 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
         error = "wrong number of arguments for '" + words[0] + "'";
         return std::nullopt;
     }
-    if (truncate && info->verb != TVerb::vbWrite && info->verb != TVerb::vbVerify) {
-        error = "--truncate goes with write or verify only";
+    if (truncate && !LoadsImage(info->verb)) {
+        error = "--truncate goes with the commands that load an image only";
+        return std::nullopt;
+    }
+    if (allowLockout && info->verb != TVerb::vbFuses) {
+        error = "--allow-lockout goes with fuses only";
         return std::nullopt;
     }
     TCommandLine command;
@@ -224,15 +292,23 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
     command.truncate = truncate;
     command.fast = fast;
     command.simulate = simulate;
+    command.allowLockout = allowLockout;
     command.cable = cable.value_or(std::string());
+    const bool values = command.verb == TVerb::vbFuses || command.verb == TVerb::vbLock;
     for (std::size_t i = 1; i < words.size(); ++i) {
-        if (command.verb == TVerb::vbFuses) {
-            const auto value = ParseFuseByte(words[i]);
+        if (values) {
+            command.valueText.push_back(words[i]);
+            const auto value = ParseHexByte(words[i]);
             if (!value) {
-                error = "'" + words[i] + "' is not a fuse byte (one or two hex digits)";
-                return std::nullopt;
+                if (command.valueError.empty())
+                    command.valueError = "'" + words[i] + "' is not a " +
+                                         (command.verb == TVerb::vbFuses ? "fuse" : "lock") +
+                                         " byte (one or two hex digits)";
+            } else if (command.verb == TVerb::vbLock) {
+                command.lock = *value;
+            } else {
+                command.fuses.push_back(*value);
             }
-            command.fuses.push_back(*value);
         } else {
             if (words[i].empty()) {
                 error = "empty file name";
@@ -241,6 +317,9 @@ std::optional<TCommandLine> ParseCommandLine(const std::vector<std::string>& arg
             command.files.push_back(words[i]);
         }
     }
+    if (command.verb == TVerb::vbFuses && command.valueError.empty() && command.valueText.size() > 3)
+        command.valueError = "'" + command.valueText[3] +
+                             "': no part has more than three fuse bytes (low, high, extended)";
     return command;
 }
 
@@ -280,6 +359,7 @@ bool TouchesPart(TVerb verb) {
 }
 
 int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, std::ostream& err) {
+    if (!command.valueError.empty()) return Failed(err, command.valueError);
     if (command.verb == TVerb::vbParts) {
         ListParts(out);
         return ExitOk;
@@ -306,38 +386,45 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
     case TVerb::vbCables:
         break;
 
-    case TVerb::vbFuses: {
-        const std::size_t have = engine.AVRfuse();
-        if (have == 0) return Failed(err, engine.AVRversion() + " has no fuse bytes");
-        if (command.fuses.size() != have)
-            return Failed(err, engine.AVRversion() + " has " + std::to_string(have) +
-                                   (have == 1 ? " fuse byte" : " fuse bytes") + "; give " +
-                                   (have == 1   ? "LOW"
-                                    : have == 2 ? "LOW HIGH"
-                                                : "LOW HIGH EXTENDED"));
-        uint32_t values[3] = {0xFF, 0xFF, 0xFF};
-        std::copy(command.fuses.begin(), command.fuses.end(), values);
-        if (!engine.WriteFuses(values[2], values[1], values[0]))
-            return Failed(err, "Fuse write failed");
+    case TVerb::vbFuses:
+        return FusesCommand(command, engine, out, err);
+
+    case TVerb::vbLock:
+        return LockCommand(command, engine, out, err);
+
+    case TVerb::vbErase:
+        if (!engine.EraseDevice()) return Failed(err, "Can NOT Erease AVR device.");
+        out << "AVR device erased\n";
         return ExitOk;
-    }
+
+    case TVerb::vbWriteFlash:
+    case TVerb::vbWriteEEprom:
+        return WriteOneMemory(command, engine, command.verb == TVerb::vbWriteEEprom, err);
+
+    case TVerb::vbReadFlash:
+    case TVerb::vbReadEEprom:
+        return ReadOneMemory(command, engine, command.verb == TVerb::vbReadEEprom, err);
+
+    case TVerb::vbVerifyFlash:
+    case TVerb::vbVerifyEEprom:
+        return VerifyOneMemory(command, engine, command.verb == TVerb::vbVerifyEEprom, err);
 
     case TVerb::vbRead: {
         if (!engine.ReadFlash(0, engine.FlashSize())) return Failed(err, "Flash read aborted");
-        if (!SaveImages(command, engine, false, err)) return ExitFailed;
+        if (!SaveImage(command.files[0], false, engine, err)) return ExitFailed;
         if (command.files.size() > 1) {
             if (!engine.ReadEEprom(0, engine.EEpromSize()))
                 return Failed(err, "EEPROM read aborted");
-            if (!SaveImages(command, engine, true, err)) return ExitFailed;
+            if (!SaveImage(command.files[1], true, engine, err)) return ExitFailed;
         }
         return ExitOk;
     }
 
     case TVerb::vbVerify: {
         if (!LoadImages(command, engine, err)) return ExitFailed;
-        if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
-        if (command.files.size() > 1 && !engine.VerifyEEprom(engine.EEpromSize()))
-            return Failed(err, "Error in EEPROM");
+        if (!Verify(engine, false)) return VerifyFailed(engine, err, MemoryError(false));
+        if (command.files.size() > 1 && !Verify(engine, true))
+            return VerifyFailed(engine, err, MemoryError(true));
         return ExitOk;
     }
 
@@ -349,8 +436,8 @@ int RunCommand(const TCommandLine& command, TAVRisp& engine, std::ostream& out, 
         // and is verified against the erased buffer, as in the window.
         if (command.files.size() > 1 && !engine.WriteEEprom(0, engine.EEpromSize()))
             return Failed(err, "EEPROM write aborted");
-        if (!engine.VerifyFlash(engine.FlashSize())) return Failed(err, "Error in Flash");
-        if (!engine.VerifyEEprom(engine.EEpromSize())) return Failed(err, "Error in EEPROM");
+        if (!Verify(engine, false)) return VerifyFailed(engine, err, MemoryError(false));
+        if (!Verify(engine, true)) return VerifyFailed(engine, err, MemoryError(true));
         out << "AVR memory is OK\n";
         return ExitOk;
     }

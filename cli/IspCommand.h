@@ -18,14 +18,43 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
-enum class TVerb { vbIdentify, vbWrite, vbRead, vbVerify, vbFuses, vbRelease, vbParts, vbCables };
+enum class TVerb {
+    vbIdentify,
+    vbWrite,
+    vbRead,
+    vbVerify,
+    vbWriteFlash,
+    vbWriteEEprom,
+    vbReadFlash,
+    vbReadEEprom,
+    vbVerifyFlash,
+    vbVerifyEEprom,
+    vbErase,
+    vbFuses,
+    vbLock,
+    vbRelease,
+    vbParts,
+    vbCables
+};
 
 struct TCommandLine {
     TVerb verb = TVerb::vbIdentify;
     // write, verify: images to load; read: files to save. [0] Flash, [1] EEPROM.
+    // The -flash and -eeprom commands: the one file of that memory.
     std::vector<std::string> files;
-    // fuses: low, high, extended, as many as were given.
+    // fuses: low, high, extended, as many as were given (none: print them).
     std::vector<uint8_t> fuses;
+    // lock: the lock byte to write (none: print it).
+    std::optional<uint8_t> lock;
+    // The fuse or lock values as typed, for the messages that name them.
+    std::vector<std::string> valueText;
+    // A fuse or lock value that is not a hex byte, or more fuse bytes than
+    // any part has: the one line that says so. The command fails (exit 1)
+    // before anything is sent.
+    std::string valueError;
+    // fuses: write changes that end in-circuit programming (RSTDISBL, DWEN,
+    // a clock the board may not have) instead of refusing them.
+    bool allowLockout = false;
     // write, verify: an image longer than the part's memory is cut to it
     // (--truncate) instead of refused.
     bool truncate = false;

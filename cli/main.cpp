@@ -24,6 +24,11 @@ int main(int argc, char** argv) {
         std::cout << cli::UsageText();
         return cli::ExitOk;
     }
+    // A value that is no byte ends the command before the cable is opened.
+    if (!command->valueError.empty()) {
+        std::cerr << "quillon-isp: " << command->valueError << '\n';
+        return cli::ExitFailed;
+    }
 
     // The catalogue and the cables are listed without touching the port.
     if (!cli::TouchesPart(command->verb)) {

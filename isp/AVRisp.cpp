@@ -33,7 +33,6 @@ constexpr uint32_t FlashSkipWaitMs = 1;
 constexpr uint32_t FlashPollWaitMs = 1;
 constexpr uint32_t PageWriteWaitMs = 100;
 constexpr uint32_t EEpromWriteWaitMs = 10;
-constexpr uint32_t FuseByteWaitMs = 50;
 
 // Flash of more than 64 K words needs the extended address byte.
 constexpr int32_t LargestPlainFlashBytes = 131072;
@@ -209,6 +208,7 @@ uint8_t TAVRisp::QueryInstruction(uint8_t B1, uint8_t B2, uint8_t B3) {
 // ------------------------------------------------------ status protocol ----
 
 void TAVRisp::ShowStatus(const std::string& Text, uint8_t Kind) {
+    StatusText_ = Text;
     if (Status_ == nullptr) return;
     Status_->SetText(Text);
     Status_->SetTextColor(Kind == skInformation ? clNavy : clRed);
@@ -263,10 +263,13 @@ bool TAVRisp::StopFailed(const std::string& Text) {
     return false;
 }
 
-// A verification found a difference, unless the cable failed under it.
+// A verification found a difference, unless the cable failed under it or
+// the part is locked against reading.
 bool TAVRisp::StopMismatch(const std::string& Text) {
     if (LinkFailed()) return StopFailed(Link_->FailureText());
-    ShowStatus(Text, skError);
+    std::string locked;
+    MismatchFromLock_ = LockedAgainstReading(locked);
+    ShowStatus(MismatchFromLock_ ? locked : Text, skError);
     DoStop();
     return false;
 }
@@ -352,15 +355,6 @@ bool TAVRisp::ProgrammingEnable() {
 
 uint8_t TAVRisp::ReadSignature(uint8_t Index) {
     return QueryInstruction(OpReadSignature, 0x00, Index);
-}
-
-// Parts without fuse bytes reachable by serial programming are sent
-// nothing, so their instruction framing is kept.
-uint8_t TAVRisp::ReadFuse(uint8_t Selector) {
-    if (CurrentDevice().FuseKind == 0) return 0xFF;
-    const uint8_t op = Selector == 1 ? OpReadFuseHigh : OpReadFuseLow;
-    const uint8_t sel = Selector == 0 ? 0x00 : 0x08;
-    return QueryInstruction(op, sel, 0x00);
 }
 
 // The AT90S1200 never echoes programming enable; it is in programming mode
@@ -567,18 +561,6 @@ void TAVRisp::WriteEEpromByte(uint32_t Address, uint8_t Value) {
     Sleep(std::max(EEpromWriteWaitMs, (busyUs + 999) / 1000));
 }
 
-void TAVRisp::WriteFuse(uint32_t Value, uint8_t Selector) {
-    if (CurrentDevice().FuseKind == 0 || Selector >= OpWriteFuseSelect.size()) return;
-    SendByte(OpWriteFuse);
-    Sleep(FuseByteWaitMs);
-    SendByte(OpWriteFuseSelect[Selector]);
-    Sleep(FuseByteWaitMs);
-    SendByte(0x00);
-    Sleep(FuseByteWaitMs);
-    SendByte(LowByte(Value));
-    Sleep(FuseByteWaitMs);
-}
-
 // The normal mode's fixed waits suit a part within its datasheet; one
 // slower than that may still be busy with the last write when they end.
 // Reading starts only when twice the longest time of that write has passed,
@@ -658,6 +640,7 @@ bool TAVRisp::ReadFlash(int32_t Start, int32_t Size) {
 
 // Runs from the highest word down, so the mismatch reported is the highest.
 bool TAVRisp::VerifyFlash(int32_t Size) {
+    MismatchFromLock_ = false;
     if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in Flash memory", skInformation);
     int32_t i = StepsWithin(0, Size / 2, FlashBufferWords);
@@ -710,6 +693,7 @@ bool TAVRisp::ReadEEprom(int32_t Start, int32_t Count) {
 }
 
 bool TAVRisp::VerifyEEprom(int32_t Count) {
+    MismatchFromLock_ = false;
     if (RefusedWithoutDevice()) return false;
     ShowStatus("Verifying data in EEPROM memory", skInformation);
     int32_t j = StepsWithin(0, Count, EEpromBufferBytes);
@@ -726,18 +710,4 @@ bool TAVRisp::VerifyEEprom(int32_t Count) {
         }
     }
     return Finish("EEPROM is OK");
-}
-
-bool TAVRisp::WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low) {
-    if (AVRfuse_ == 0) return true;
-    if (LinkOperations()) {
-        const uint32_t values[3] = {Low, High, Extended};
-        if (!LinkWriteFuses(values)) return false;
-    } else {
-        WriteFuse(Low, 0);
-        if (AVRfuse_ >= 2) WriteFuse(High, 1);
-        if (AVRfuse_ >= 3) WriteFuse(Extended, 2);
-    }
-    ShowStatus("Fuse updated", skInformation);
-    return true;
 }

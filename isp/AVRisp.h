@@ -8,6 +8,7 @@
 #pragma once
 
 #include "AVRDeviceTable.h"
+#include "FuseLayout.h"
 #include "IspLink.h"
 #include "PortLibrary.h"
 #include "PortLink.h"
@@ -168,11 +169,33 @@ public:
     bool WriteEEprom(int32_t Start, int32_t Count);
     bool ReadEEprom(int32_t Start, int32_t Count);
     bool VerifyEEprom(int32_t Count);
-    // False when the part did not take the fuse bytes; the status line says why.
+
+    // Fuses and lock bits (FuseOperations.cpp). Every write is read back:
+    // false when the part stayed busy, the link failed or a bit did not
+    // take, and the status line names the byte, the bits and, where known,
+    // why. After a fuse write AVRlfb/AVRhfb/AVRefb hold what the part reads.
     bool WriteFuses(uint32_t Extended, uint32_t High, uint32_t Low);
+    // The bytes the last fuse or lock write compared, in the order written.
+    const std::vector<TFuseReadBack>& LastReadBack() const { return ReadBack_; }
+    // The current part's fuse and lock layout; null for a part without one.
+    const TFuseLayout* FuseLayout() const;
+    // Whether the current part's lock byte can be read and written (not on
+    // parts with the AT90S lock form, nor without a part).
+    bool HasLockBits() const;
+    // The lock byte (58 00 00); false, with the status line saying why, on a
+    // part without lock access or a failed link.
+    bool ReadLockBits(uint8_t& Value);
+    // Writes the lock byte (AC E0 00 Value) and reads it back.
+    bool WriteLockBits(uint8_t Value);
+    // The last verification failed because the part's lock bits forbid
+    // reading it back (lock mode 3), not because a memory differs; its
+    // status line says so.
+    bool MismatchFromLock() const { return MismatchFromLock_; }
 
     // Status and progress protocol shared by every operation.
     void ShowStatus(const std::string& Text, uint8_t Kind);
+    // The text of the last status line, shown or not.
+    const std::string& StatusText() const { return StatusText_; }
     void StartProgress(int32_t Count);
     bool StepProgress();
     void DoStart();
@@ -222,6 +245,8 @@ private:
     bool ShowOpened();
     void SelectDevice(uint8_t Row);
     bool RefusedWithoutDevice();
+    bool RefusedWithoutLockBits();
+    bool LockedAgainstReading(std::string& Text);
     void Sleep(uint32_t Milliseconds);
     void ResetPulse();
     bool AnswersWithoutEcho();
@@ -281,7 +306,7 @@ private:
     bool LinkWriteEEprom(uint32_t Start, int32_t Count);
     bool LinkReadFlash(uint32_t Start, int32_t Count, bool Verify);
     bool LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify);
-    bool LinkWriteFuses(const uint32_t (&Values)[3]);
+    bool LinkWriteFuses(const uint32_t (&Values)[3]); // FuseOperations.cpp
     void AppendExtendedAddress(std::vector<TIspBytes>& Batch, uint32_t WordAddress);
 
     // Reads a memory (Flash words or EEPROM bytes) in chunks into its buffer,
@@ -326,4 +351,7 @@ private:
     // Normal mode: the part may still be busy with a write the fixed waits
     // did not cover until this time (link clock, microseconds).
     uint64_t BusyUntilUs_ = 0;
+    std::vector<TFuseReadBack> ReadBack_;
+    std::string StatusText_;
+    bool MismatchFromLock_ = false;
 };

@@ -1,5 +1,6 @@
-// The memory and fuse operations over the link's whole instructions: the
-// fast mode on the parallel port, and every cable that has no normal mode.
+// The memory operations over the link's whole instructions: the fast mode
+// on the parallel port, and every cable that has no normal mode (the fuse
+// and lock writes are in FuseOperations.cpp).
 // After every write the engine waits as long as the part is busy and no
 // longer: parts with the ready/busy instruction are asked with it, the
 // others are read back until the value written appears. A value the part
@@ -458,26 +459,4 @@ bool TAVRisp::LinkReadEEprom(uint32_t Start, int32_t Count, bool Verify) {
                                 held[k] = answers[k][3];
                             return true;
                         });
-}
-
-// ----------------------------------------------------------------- fuses ----
-
-// Each fuse byte is one instruction, then a wait for the part: a fuse write
-// cannot be data polled, so a part without the ready/busy instruction gets
-// twice its longest time.
-bool TAVRisp::LinkWriteFuses(const uint32_t (&Values)[3]) {
-    static const char* const names[] = {"low", "high", "extended"};
-    EnsureFastPace();
-    const TAVRdesc& d = CurrentDevice();
-    for (uint8_t k = 0; k < AVRfuse_ && k < OpWriteFuseSelect.size(); ++k) {
-        std::vector<TIspBytes> write{{OpWriteFuse, OpWriteFuseSelect[k], 0x00, LowByte(Values[k])}};
-        if (!SendAndWait(write, d.FuseBusyUs, PollFor(nullptr, 0))) {
-            ShowStatus(LinkFailed() ? Link_->FailureText()
-                                    : std::string("Fuse NOT updated: the part stayed busy writing the ") +
-                                          names[k] + " fuse byte",
-                       skError);
-            return false;
-        }
-    }
-    return true;
 }

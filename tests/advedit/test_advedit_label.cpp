@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 
 namespace {
@@ -211,6 +212,56 @@ TEST(Persistence, IniWriteKeepsEveryOtherByteOfTheFile) {
     EXPECT_EQ(IniValue(ReadAll(ini), "paths", "last file"), "C:\\tools\\x.hex");
     // The file's own line ends, also after a last line without one.
     EXPECT_EQ(IniWithValue("[A]\r\nx=1", "A", "y", "2"), "[A]\r\nx=1\r\ny=2\r\n");
+
+    // Random files and entries: the entry written reads back, every other
+    // entry reads as before, and a text with a line break, which would add
+    // entries of its own, is refused with the file left as it was.
+    const QStringList sections{"", "A", "a", "My Fuses", "B"};
+    const QStringList names{"x", "X", "LFBEdit", "long name", "y"};
+    const QString chars = QStringLiteral("ab =;[]#@x\r\n\t");
+    std::mt19937 rng(23);
+    const auto pick = [&rng](const QStringList& from) { return from[static_cast<int>(rng() % from.size())]; };
+    const auto junk = [&] {
+        QString t;
+        for (unsigned n = rng() % 6; n > 0; --n)
+            t += chars[static_cast<int>(rng() % chars.size())];
+        return t;
+    };
+    for (int round = 0; round < 400; ++round) {
+        QByteArray file;
+        const QByteArray eol = rng() % 2 ? "\r\n" : "\n";
+        for (unsigned n = rng() % 8; n > 0; --n) {
+            switch (rng() % 4) {
+            case 0: file += '[' + pick(sections).toUtf8() + ']' + eol; break;
+            case 1: file += "; " + junk().simplified().toUtf8() + eol; break;
+            case 2: file += eol; break;
+            default: file += pick(names).toUtf8() + " = " + junk().simplified().toUtf8() + eol;
+            }
+        }
+        const QString section = pick(sections), name = pick(names), value = junk();
+        const std::optional<QByteArray> written = IniWithValue(file, section, name, value);
+        SCOPED_TRACE(("file: " + file + "| entry [" + section.toUtf8() + "] " + name.toUtf8() + "=" +
+                      value.toUtf8()).toStdString());
+        if (value.contains('\n') || value.contains('\r')) {
+            EXPECT_FALSE(written);
+            const QString path = dir.filePath("random.ini");
+            WriteAll(path, file);
+            EXPECT_TRUE(WriteIniValue(path, section, name, value).has_value());
+            EXPECT_EQ(ReadAll(path), file);
+            continue;
+        }
+        ASSERT_TRUE(written);
+        EXPECT_EQ(IniValue(*written, section, name), value.trimmed());
+        for (const QString& s : sections) {
+            for (const QString& n : names) {
+                if (s.compare(section, Qt::CaseInsensitive) == 0 &&
+                    n.compare(name, Qt::CaseInsensitive) == 0)
+                    continue;
+                EXPECT_EQ(IniValue(*written, s, n), IniValue(file, s, n))
+                    << "[" << s.toStdString() << "] " << n.toStdString();
+            }
+        }
+    }
 }
 
 TEST(Persistence, StoredTextTheTypeRefusesIsNone) {

@@ -21,12 +21,15 @@ struct TShownMessage {
     QString Text;
     TMsgKind Kind;
     TMsgButtons Buttons;
+    TMsgOptions Options;
 };
 
 class TScriptedDialogs : public TDialogs {
 public:
-    // Answers by text; a question not listed is answered Yes, a message OK.
+    // Answers by text, then by kind; a question not listed is answered Yes,
+    // a message OK.
     std::map<QString, TMsgAnswer> Answers;
+    std::map<TMsgKind, TMsgAnswer> AnswersByKind;
     // Called while the message is open (the command waits meanwhile).
     std::function<void(const QString&)> WhileOpen;
     // Files the next file dialogs return, in order; nothing: the user cancels.
@@ -35,12 +38,18 @@ public:
     std::vector<TShownMessage> Messages;
     std::vector<TFileDialogSettings> FileDialogs;
 
-    TMsgAnswer MessageBox(QWidget*, const QString& text, TMsgKind kind,
+    TMsgAnswer MessageBox(QWidget* parent, const QString& text, TMsgKind kind,
                           TMsgButtons buttons) override {
-        Messages.push_back({text, kind, buttons});
+        return MessageBoxWith(parent, text, kind, buttons, TMsgOptions{});
+    }
+    TMsgAnswer MessageBoxWith(QWidget*, const QString& text, TMsgKind kind, TMsgButtons buttons,
+                              const TMsgOptions& options) override {
+        Messages.push_back({text, kind, buttons, options});
         if (WhileOpen) WhileOpen(text);
         const auto it = Answers.find(text);
         if (it != Answers.end()) return it->second;
+        const auto byKind = AnswersByKind.find(kind);
+        if (byKind != AnswersByKind.end()) return byKind->second;
         return buttons == TMsgButtons::mbYesNo ? TMsgAnswer::maYes : TMsgAnswer::maOK;
     }
 

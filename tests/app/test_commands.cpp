@@ -4,6 +4,7 @@
 #include "FormBench.h"
 
 #include "AdvEdit.h"
+#include "GuardedFuseChanges.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -220,6 +221,25 @@ TEST(Commands, EraseFailureOffersANewInitialisation) {
     EXPECT_FALSE(form.MemWriteBtn->isEnabled());
 }
 
+// A part in lock mode 3 reads 0xFF: its verification says it is locked
+// rather than naming an address of the Flash.
+TEST(Commands, VerifyOfALockedPartSaysSo) {
+    TFormBench bench("ATtiny85");
+    TForm1& form = *bench.Form;
+    bench.InitDevice();
+    bench.Sim->SetLockBits(0xFC);
+    bench.Engine().FlashBuffer[0] = 0x1234;
+    bench.Click(form.FlVerifyBtn);
+    EXPECT_EQ(bench.Dialogs.Texts(),
+              std::vector<QString>{QStringLiteral(
+                  "AVR device is locked (lock bits 0xFC): it cannot be read back; a chip erase "
+                  "clears the lock")});
+    bench.Sim->SetLockBits(0xFF);
+    bench.Dialogs.Clear();
+    bench.Click(form.FlVerifyBtn);
+    EXPECT_EQ(bench.Dialogs.Texts(), std::vector<QString>{QStringLiteral("Error in Flash")});
+}
+
 TEST(Commands, WriteQuestionAnsweredNoTouchesNothing) {
     TFormBench bench("ATmega16");
     TForm1& form = *bench.Form;
@@ -255,14 +275,93 @@ TEST_P(SetFuse, WritesTheBytesThePartHas) {
     bench.Click(form.WFuseBtn);
     EXPECT_EQ(bench.Dialogs.Texts(),
               std::vector<QString>{QStringLiteral("Write NEW Fuse to AVR?")});
+    EXPECT_FALSE(bench.Dialogs.Messages[0].Options.Informative.isEmpty()); // the bits that change
     EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Fuse updated"));
     const std::array<uint8_t, 3> after = bench.Sim->Fuses();
     EXPECT_EQ(after[0], c.Expected[0]);
     EXPECT_EQ(after[1], c.HighWritten ? c.Expected[1] : before[1]);
     EXPECT_EQ(after[2], c.ExtendedWritten ? c.Expected[2] : before[2]);
-    // The fields keep what was typed; the engine keeps the bytes read at identification.
+    // The fields keep what was typed; the engine holds the bytes read back.
     EXPECT_EQ(form.LFBEdit->Text(), QString::fromLatin1(c.Low));
+    EXPECT_EQ(bench.Engine().AVRlfb(), after[0]);
 }
+
+QString Hex2(uint8_t v) {
+    return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// Each fuse field's tooltip decodes the value it holds, also as it is typed;
+// Set Fuse's question lists the bits that change.
+TEST(Commands, FuseFieldsDecodeTheirValueAndSetFuseListsTheChanges) {
+    TFormBench bench("ATmega328P");
+    TForm1& form = *bench.Form;
+    bench.InitDevice();
+    EXPECT_EQ(form.HFBEdit->toolTip(),
+              QStringLiteral("high fuse byte 0xD9 (programmed = 0)\n"
+                             "RSTDISBL=1 DWEN=1 SPIEN=0 WDTON=1\nEESAVE=1 BOOTSZ=00 BOOTRST=1"));
+    form.HFBEdit->setFocus();
+    form.HFBEdit->end(false);
+    QTest::keyClick(form.HFBEdit, Qt::Key_Backspace);
+    QTest::keyClick(form.HFBEdit, Qt::Key_1);
+    EXPECT_EQ(form.HFBEdit->Text(), QStringLiteral("D1"));
+    EXPECT_TRUE(form.HFBEdit->toolTip().endsWith(QStringLiteral("EESAVE=0 BOOTSZ=00 BOOTRST=1")))
+        << form.HFBEdit->toolTip().toStdString();
+    bench.Dialogs.Answers[QStringLiteral("Write NEW Fuse to AVR?")] = TMsgAnswer::maNo;
+    bench.Click(form.WFuseBtn);
+    ASSERT_EQ(bench.Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(bench.Dialogs.Messages[0].Options.Informative, QStringLiteral("high: EESAVE 1 -> 0"));
+    EXPECT_EQ(bench.Sim->Fuses()[1], 0xD9);
+}
+
+// A change that ends in-circuit programming is asked about once more, No
+// being the default: No writes nothing, Yes writes it (the command-line
+// table shows the part then lost to the board). A change that will not take is listed as such and fails on
+// read-back, in red and in an error box.
+class GuardedFuseWindow : public ::testing::TestWithParam<TGuardedChange> {};
+
+TEST_P(GuardedFuseWindow, AskedWithNoAsDefault) {
+    const TGuardedChange& g = GetParam();
+    TFormBench bench(g.Part);
+    TForm1& form = *bench.Form;
+    bench.InitDevice();
+    const std::array<uint8_t, 3> factory = bench.Sim->Fuses();
+    TAdvEdit* const fields[3] = {form.LFBEdit, form.HFBEdit, form.EFBEdit};
+    for (int k = 0; k < 3; ++k)
+        fields[k]->SetText(Hex2(k < bench.Engine().AVRfuse() ? g.To[k] : factory[k]));
+    bench.Dialogs.AnswersByKind[TMsgKind::mkWarning] = TMsgAnswer::maNo;
+    bench.Click(form.WFuseBtn);
+    ASSERT_FALSE(bench.Dialogs.Messages.empty());
+    EXPECT_EQ(bench.Dialogs.Messages[0].Text, QStringLiteral("Write NEW Fuse to AVR?"));
+    if (*g.Refused != 0) {
+        ASSERT_EQ(bench.Dialogs.Messages.size(), 2u);
+        const TShownMessage& warning = bench.Dialogs.Messages[1];
+        EXPECT_EQ(warning.Kind, TMsgKind::mkWarning);
+        EXPECT_EQ(warning.Buttons, TMsgButtons::mbYesNo);
+        EXPECT_TRUE(warning.Options.DefaultNo);
+        EXPECT_TRUE(warning.Text.contains(QString::fromLatin1(g.Refused))) << warning.Text.toStdString();
+        EXPECT_EQ(bench.Sim->Fuses(), factory);
+        bench.Dialogs.Clear();
+        bench.Dialogs.AnswersByKind.clear();
+        bench.Click(form.WFuseBtn);
+    }
+    if (*g.NotTaken != 0) {
+        EXPECT_TRUE(bench.Dialogs.Messages[0].Options.Informative.contains(
+            QString::fromLatin1(g.NotTaken) + QStringLiteral(" 0 -> 1")));
+        EXPECT_TRUE(bench.Dialogs.Messages[0].Options.Informative.contains(QStringLiteral("will not take")));
+        EXPECT_TRUE(form.AVRStatPanel->text().startsWith(QStringLiteral("Fuse NOT updated: ")));
+        EXPECT_EQ(form.AVRStatPanel->palette().color(QPalette::WindowText), QColor(Qt::red));
+        ASSERT_EQ(bench.Dialogs.Messages.size(), 2u);
+        EXPECT_EQ(bench.Dialogs.Messages[1].Kind, TMsgKind::mkError);
+        EXPECT_EQ(bench.Dialogs.Messages[1].Text, form.AVRStatPanel->text());
+        EXPECT_EQ(bench.Sim->Fuses(), factory);
+        return;
+    }
+    EXPECT_EQ(form.AVRStatPanel->text(), QStringLiteral("Fuse updated"));
+    for (int k = 0; k < bench.Engine().AVRfuse(); ++k)
+        EXPECT_EQ(bench.Sim->Fuses()[k], g.To[k]) << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, GuardedFuseWindow, ::testing::ValuesIn(GuardedChanges));
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, SetFuse,

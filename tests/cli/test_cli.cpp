@@ -1,76 +1,18 @@
 // The command-line programmer run in process against a simulated part on a
 // virtual clock: each command's effect on the part, and its refusals.
-#include "IspCommand.h"
-
-#include "ConsoleDisplay.h"
+#include "CliBench.h"
 
 #include "MemoryImage.h"
-#include "SimPortEntries.h"
-#include "avrsim/SimTarget.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <regex>
 #include <set>
-#include <sstream>
-
-#include <stdlib.h>
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace clibench;
 
 const fs::path Data = QUILLON_TEST_DATA;
-
-std::vector<uint8_t> FileBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A folder of its own under the temporary folder, removed at the end.
-struct TempFolder {
-    TempFolder() {
-        std::string name = (fs::temp_directory_path() / "quillon-cli-XXXXXX").string();
-        EXPECT_NE(mkdtemp(name.data()), nullptr);
-        path = name;
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    fs::path operator/(const char* name) const { return path / name; }
-    fs::path path;
-};
-
-// The engine on a simulated part whose every wait only advances the part's clock.
-struct Cable {
-    explicit Cable(const std::string& device) {
-        avrsim::SimConfig cfg;
-        cfg.device = device;
-        sim = std::make_unique<avrsim::SimTarget>(cfg, &clock);
-        engine.SetStatus(&status);
-        engine.SleepHook = [this](uint32_t ms) { clock.Advance(std::chrono::milliseconds(ms)); };
-        EXPECT_TRUE(engine.OpenPort(SimPortEntries(*sim)));
-    }
-
-    int Run(const std::vector<std::string>& args) {
-        out.str({});
-        err.str({});
-        std::string error;
-        const auto command = cli::ParseCommandLine(args, error);
-        EXPECT_TRUE(command) << error;
-        if (!command) return cli::ExitUsage;
-        return cli::RunCommand(*command, engine, out, err);
-    }
-
-    std::ostringstream out, err;
-    cli::TConsoleStatus status{out};
-    avrsim::VirtualClock clock;
-    std::unique_ptr<avrsim::SimTarget> sim;
-    TAVRisp engine;
-};
 
 // The part's Flash compared with an image file: the image's bytes, and
 // erased bytes beyond it.
@@ -107,11 +49,10 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
         {"write"},
         {"write", "a", "b", "c"},
         {"identify", "extra"},
-        {"fuses"},
-        {"fuses", "1", "2", "3", "4"},
-        {"fuses", "100"},
-        {"fuses", "0x"},
-        {"fuses", "G1"},
+        {"lock", "1", "2"},
+        {"erase", "x"},
+        {"write-eeprom"},
+        {"write", "a.hex", "--allow-lockout"},
         {"read", ""},
         {"read", "--truncate", "f.bin"},
         {"identify", "--bogus"},
@@ -121,6 +62,23 @@ TEST(CommandLine, ParsesEachCommandAndRefusesWrongUsage) {
         EXPECT_FALSE(cli::ParseCommandLine(args, error)) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE(error.empty());
     }
+
+    // A value that is not a hex byte, or a fourth fuse byte: one line naming
+    // it, exit 1, and nothing sent to the part.
+    Cable c("ATmega328P");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> values = {
+        {{"fuses", "100"}, "'100'"},   {{"fuses", "0x"}, "'0x'"},
+        {{"fuses", "62", "G1"}, "'G1'"}, {{"lock", "1FF"}, "'1FF'"},
+        {{"fuses", "1", "2", "3", "4"}, "'4'"},
+    };
+    for (const auto& [args, named] : values) {
+        const auto v = cli::ParseCommandLine(args, error);
+        ASSERT_TRUE(v) << error;
+        EXPECT_EQ(v->valueError.rfind(named, 0), 0u) << v->valueError;
+        EXPECT_EQ(c.Run(args), cli::ExitFailed);
+        EXPECT_EQ(c.err.str(), "quillon-isp: " + v->valueError + "\n");
+    }
+    EXPECT_EQ(c.sim->ClockedBits(), 0u);
 
     auto t = cli::ParseCommandLine({"write", "a.bin", "--truncate"}, error);
     ASSERT_TRUE(t);

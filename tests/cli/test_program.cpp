@@ -145,6 +145,11 @@ TEST_F(Program_, ExitCodesTellUsageFromFailure) {
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.output.find("usage: quillon-isp"), std::string::npos);
 
+    // A value that is no byte: one line naming it, before the port is opened.
+    r = Run("ATmega16", "fuses E1 6G");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.output, "quillon-isp: '6G' is not a fuse byte (one or two hex digits)\n");
+
     r = Run("none", "identify");
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.output.find("Atmel Device NOT found"), std::string::npos);

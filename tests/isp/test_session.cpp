@@ -18,11 +18,13 @@ TEST_P(IdentifyEachPart, NamesSizesFuseKindAndFuseBytesAsStoredInThePart) {
     ASSERT_TRUE(b.opened);
     const avrsim::PartInfo& part = b.sim->Part();
     if (part.fuses != avrsim::FuseLayout::None) {
-        // Values other than the factory ones, so the engine must really read them.
+        // Values other than the factory ones, so the engine must really read
+        // them; CKSEL stays on the internal oscillator and RSTDISBL and DWEN
+        // unprogrammed, wherever a family keeps them, so the part still answers.
         const auto fixed = part.fixedFuseBits;
         const auto f = part.factoryFuses;
-        b.sim->SetFuses(static_cast<uint8_t>((0x5A & ~fixed[0]) | (f[0] & fixed[0])),
-                        static_cast<uint8_t>((0xC6 & ~fixed[1]) | (f[1] & fixed[1])),
+        b.sim->SetFuses(static_cast<uint8_t>((0x52 & ~fixed[0]) | (f[0] & fixed[0])),
+                        static_cast<uint8_t>((0xCF & ~fixed[1]) | (f[1] & fixed[1])),
                         static_cast<uint8_t>((0xF9 & ~fixed[2]) | (f[2] & fixed[2])));
     }
     // A recognisable program, to check the framing after identification.
