@@ -86,7 +86,12 @@ bool TPortLink::Open() {
             Port_ = std::move(entries);
         } else {
             const std::string reason = why();
-            failure = library + " refused port access" + (reason.empty() ? "" : ": " + reason);
+            // A cable chosen by name says its own reason; a library named by
+            // path is named too.
+            if (!Description_.empty() && !reason.empty())
+                failure = reason;
+            else
+                failure = library + " refused port access" + (reason.empty() ? "" : ": " + reason);
         }
     }
     Error_ = PortOpen_ ? std::string() : failure;
