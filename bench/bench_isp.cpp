@@ -242,6 +242,12 @@ int Register() {
                 FastProgramming, part, hz)
                 ->Unit(benchmark::kSecond)
                 ->Iterations(1);
+    // The largest part, its upper 128 KB behind the extended address, on the
+    // clock of an Arduino Mega.
+    benchmark::RegisterBenchmark("FastProgramming/ATmega2560/16000000", FastProgramming,
+                                 "ATmega2560", 16000000u)
+        ->Unit(benchmark::kSecond)
+        ->Iterations(1);
     for (const char* part : Parts) {
         benchmark::RegisterBenchmark((std::string("WriteToAvr/") + part).c_str(), WriteToAvr, part)
             ->Unit(benchmark::kMillisecond)
