@@ -288,6 +288,7 @@ private:
     };
     TWritePoll PollFor(const TIspBytes* Read, uint8_t Expect) const;
     bool PollDone(const TWritePoll& Poll, const TIspBytes& In) const;
+    std::size_t CoveringPolls(uint32_t BusyUs) const;
     bool SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const TWritePoll& Poll);
     struct TQueuedWrite {
         TIspBytes Write; // the write instruction

@@ -96,6 +96,12 @@ bool TAVRisp::WaitForWrite(uint64_t StartUs, uint32_t BusyUs, const TWritePoll& 
     }
 }
 
+// How many polls cover a write's longest busy time, with a little to spare,
+// at the measured time of one instruction.
+std::size_t TAVRisp::CoveringPolls(uint32_t BusyUs) const {
+    return (BusyUs + BusyUs / 20) / InstructionUs_ + 2;
+}
+
 // Sends a write (its instructions in `Batch`) and waits for it. On a link
 // that pays for each transfer, the polls that cover the part's longest busy
 // time go in the same batch, so a write usually costs one transfer; polls
@@ -104,7 +110,7 @@ bool TAVRisp::SendAndWait(std::vector<TIspBytes>& Batch, uint32_t BusyUs, const 
     const std::size_t written = Batch.size();
     std::size_t covering = 0;
     if (Poll.Usable && InstructionUs_ > 0) {
-        covering = (BusyUs + BusyUs / 20) / InstructionUs_ + 2;
+        covering = CoveringPolls(BusyUs);
         Batch.insert(Batch.end(), covering, Poll.Poll);
     }
     std::vector<TIspBytes> answers(Batch.size());
@@ -180,25 +186,24 @@ bool TAVRisp::LinkChipErase() {
     EnsureFastPace();
     const TAVRdesc& d = CurrentDevice();
     std::vector<TIspBytes> erase{{OpChipErase1, OpChipErase2, 0x00, 0x00}};
-    if (d.Poll == TPollMethod::ReadyBusy && !d.EraseEndsAtReset)
-        return SendAndWait(erase, d.EraseBusyUs, PollFor(nullptr, 0)) && !LinkFailed() &&
-               ErasedAtSpots() && !LinkFailed();
-    TIspBytes in{};
-    if (!Exchange(erase.front(), in)) return false;
-    const uint64_t start = NowUs();
     bool done = false;
-    if (d.EraseEndsAtReset) {
-        // Releasing RESET ends the erase, finished or not, and nothing can
-        // be asked before: a slow part gets twice its longest time.
-        WaitUntil(start + 2 * uint64_t{d.EraseBusyUs});
-        ResetPulse();
-        done = ProgrammingEnable() || AnswersWithoutEcho();
-    } else {
-        // An erase cannot be data polled: the longest time first, then the
-        // part must answer with its maker's code before twice that time.
-        static constexpr TIspBytes signature{OpReadSignature, 0x00, 0x00, 0x00};
-        WaitUntil(start + d.EraseBusyUs);
-        done = WaitForWrite(start, d.EraseBusyUs, PollFor(&signature, AtmelManufacturerCode));
+    if (d.Poll == TPollMethod::ReadyBusy && !d.EraseEndsAtReset) {
+        done = SendAndWait(erase, d.EraseBusyUs, PollFor(nullptr, 0));
+    } else if (TIspBytes in{}; Exchange(erase.front(), in)) {
+        const uint64_t start = NowUs();
+        if (d.EraseEndsAtReset) {
+            // Releasing RESET ends the erase, finished or not, and nothing
+            // can be asked before: a slow part gets twice its longest time.
+            WaitUntil(start + 2 * uint64_t{d.EraseBusyUs});
+            ResetPulse();
+            done = ProgrammingEnable() || AnswersWithoutEcho();
+        } else {
+            // An erase cannot be data polled: the longest time first, then
+            // the part must answer with its maker's code before twice that.
+            static constexpr TIspBytes signature{OpReadSignature, 0x00, 0x00, 0x00};
+            WaitUntil(start + d.EraseBusyUs);
+            done = WaitForWrite(start, d.EraseBusyUs, PollFor(&signature, AtmelManufacturerCode));
+        }
     }
     return done && !LinkFailed() && ErasedAtSpots() && !LinkFailed();
 }
@@ -403,7 +408,7 @@ bool TAVRisp::SendQueuedWrites(std::vector<TQueuedWrite>& Queued, uint32_t BusyU
             continue;
         }
         const std::size_t first = next;
-        const std::size_t covering = (BusyUs + BusyUs / 20) / InstructionUs_ + 2;
+        const std::size_t covering = CoveringPolls(BusyUs);
         std::vector<TIspBytes> batch;
         std::vector<std::size_t> starts; // where each write's polls begin in the batch
         for (; next < Queued.size() && Queued[next].Poll.Usable; ++next) {
