@@ -386,6 +386,16 @@ bool TUsbaspLink::SetPart(const TAVRdesc& Part) {
     return true;
 }
 
+// A part above 64 KB takes the block's whole address before each block;
+// the firmware keeps it and counts on from there.
+bool TUsbaspLink::SetLongAddress(uint32_t Address, const std::string& What) {
+    if (FlashBytes_ <= 0x10000) return true;
+    std::array<uint8_t, 4> none{};
+    int moved = 0;
+    return Request(kSetLongAddress, static_cast<uint16_t>(Address),
+                   static_cast<uint16_t>(Address >> 16), none, false, What, &moved);
+}
+
 bool TUsbaspLink::WriteBlocks(uint8_t Code, uint32_t Address, std::span<const uint8_t> Data,
                               const std::string& What) {
     const bool flash = Code == kWriteFlash;
@@ -393,13 +403,7 @@ bool TUsbaspLink::WriteBlocks(uint8_t Code, uint32_t Address, std::span<const ui
         const auto n = static_cast<uint32_t>(std::min<size_t>(MaxBlockBytes, Data.size() - done));
         const uint32_t at = Address + static_cast<uint32_t>(done);
         const std::string what = What + " at 0x" + Hex(at, 4);
-        if (FlashBytes_ > 0x10000) {
-            std::array<uint8_t, 4> none{};
-            int moved = 0;
-            if (!Request(kSetLongAddress, static_cast<uint16_t>(at),
-                         static_cast<uint16_t>(at >> 16), none, false, what, &moved))
-                return false;
-        }
+        if (!SetLongAddress(at, what)) return false;
         // wIndex: page size bits 0-7 in its low byte; the block flags and
         // page size bits 8-11 in its high byte.
         const uint32_t page = flash ? PageBytes_ : 0;
@@ -421,13 +425,7 @@ bool TUsbaspLink::ReadBlocks(uint8_t Code, uint32_t Address, std::span<uint8_t> 
         const auto n = static_cast<uint32_t>(std::min<size_t>(MaxBlockBytes, Data.size() - done));
         const uint32_t at = Address + static_cast<uint32_t>(done);
         const std::string what = What + " at 0x" + Hex(at, 4);
-        if (FlashBytes_ > 0x10000) {
-            std::array<uint8_t, 4> none{};
-            int moved = 0;
-            if (!Request(kSetLongAddress, static_cast<uint16_t>(at),
-                         static_cast<uint16_t>(at >> 16), none, false, what, &moved))
-                return false;
-        }
+        if (!SetLongAddress(at, what)) return false;
         if (!Request(Code, static_cast<uint16_t>(at), 0, Data.subspan(done, n), false, what))
             return false;
         done += n;

@@ -79,6 +79,7 @@ private:
     bool Find(std::string& Why);
     bool SetClock(int Option);
     void Disconnect();
+    bool SetLongAddress(uint32_t Address, const std::string& What);
     bool WriteBlocks(uint8_t Code, uint32_t Address, std::span<const uint8_t> Data,
                      const std::string& What);
     bool ReadBlocks(uint8_t Code, uint32_t Address, std::span<uint8_t> Data,
