@@ -450,8 +450,9 @@ std::unique_ptr<TIspLink> MakeArduinoIspLink(const std::vector<TCableOption>& op
     TArduinoIspOptions o;
     o.Port = CableOption(options, "").value_or("");
     if (o.Port.empty() && !simulate) {
-        error = "the arduino cable needs the board's serial port, e.g. --cable "
-                "arduino:/dev/ttyACM0";
+        // Said the same way on the command line and in the window's options.
+        error = "the arduino cable needs the board's serial port, e.g. arduino:/dev/ttyACM0 "
+                "(an Uno or Leonardo) or arduino:/dev/ttyUSB0 (a Nano)";
         return nullptr;
     }
     if (const auto baud = CableOption(options, "baud")) {
