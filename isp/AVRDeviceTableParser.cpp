@@ -2,6 +2,7 @@
 // per row under them, blank-separated fields, "#" starts a comment. A fault
 // anywhere refuses the whole text.
 #include "AVRDeviceTable.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <array>
@@ -56,29 +57,6 @@ std::vector<std::string_view> SplitNames(std::string_view names) {
         if (slash == std::string_view::npos) return out;
         start = slash + 1;
     }
-}
-
-std::string_view Trimmed(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::vector<std::string_view> SplitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
-            ++i;
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
-            ++i;
-        if (i > start) fields.push_back(line.substr(start, i - start));
-    }
-    return fields;
 }
 
 bool ParseNumber(std::string_view s, int base, uint32_t& value) {
@@ -197,16 +175,10 @@ bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::s
     std::vector<TAVRdesc> rows{NoDevice};
     std::vector<int> lines{0};
     std::string_view family;
-    int lineNo = 0;
-    std::size_t pos = 0;
-    while (pos < Text.size()) {
-        std::size_t eol = Text.find('\n', pos);
-        if (eol == std::string_view::npos) eol = Text.size();
-        std::string_view line = Text.substr(pos, eol - pos);
-        pos = eol + 1;
-        ++lineNo;
-        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
+    TTextLines text(Text);
+    std::string_view line;
+    while (text.Next(line)) {
+        const int lineNo = text.Number();
         if (const std::string_view heading = Trimmed(line); heading.starts_with('[')) {
             family = heading.ends_with(']') ? Trimmed(heading.substr(1, heading.size() - 2)) : "";
             if (family.empty()) {
@@ -216,7 +188,7 @@ bool ParseDeviceTable(std::string_view Text, std::vector<TAVRdesc>& Rows, std::s
             }
             continue;
         }
-        const std::vector<std::string_view> fields = SplitFields(line);
+        const std::vector<std::string_view> fields = Fields(line);
         if (fields.empty()) continue;
 
         const std::string where = "line " + std::to_string(lineNo) + " (" + std::string(fields[0]) + "): ";

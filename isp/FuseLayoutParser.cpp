@@ -2,6 +2,7 @@
 // starts a comment. A fault anywhere refuses the whole text and names the
 // line.
 #include "FuseLayout.h"
+#include "TextLines.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,21 +10,6 @@
 namespace {
 
 constexpr std::string_view ByteKeywords[] = {"low", "high", "extended"};
-
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t i = 0;
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (i < line.size()) {
-        while (i < line.size() && blank(line[i]))
-            ++i;
-        const std::size_t start = i;
-        while (i < line.size() && !blank(line[i]))
-            ++i;
-        if (i > start) words.push_back(line.substr(start, i - start));
-    }
-    return words;
-}
 
 bool HexByte(std::string_view s, uint8_t& value) {
     unsigned v = 0;
@@ -208,22 +194,16 @@ bool ParseFuseLayouts(std::string_view Text, TFuseLayouts& Layouts, std::string&
     Layouts = {};
     Error.clear();
     TFuseLayouts out;
-    int lineNo = 0;
     int familyLine = 0;
-    std::size_t pos = 0;
     const auto fail = [&](int line, const std::string& what) {
         Error = "line " + std::to_string(line) + ": " + what;
         return false;
     };
-    while (pos <= Text.size()) {
-        std::size_t eol = Text.find('\n', pos);
-        if (eol == std::string_view::npos) eol = Text.size();
-        std::string_view line = Text.substr(pos, eol - pos);
-        pos = eol + 1;
-        ++lineNo;
-        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
-        const std::vector<std::string_view> w = Words(line);
+    TTextLines text(Text);
+    std::string_view line;
+    while (text.Next(line)) {
+        const int lineNo = text.Number();
+        const std::vector<std::string_view> w = Fields(line);
         if (w.empty()) continue;
         if (w[0] == "family" && !out.Families.empty())
             if (std::string e = FinishFamily(out.Families.back()); !e.empty())
@@ -231,7 +211,7 @@ bool ParseFuseLayouts(std::string_view Text, TFuseLayouts& Layouts, std::string&
         if (std::string e = ParseLine(w, lineNo, out); !e.empty()) return fail(lineNo, e);
         if (w[0] == "family") familyLine = lineNo;
     }
-    if (out.Families.empty()) return fail(lineNo, "no family in the text");
+    if (out.Families.empty()) return fail(text.Number(), "no family in the text");
     if (std::string e = FinishFamily(out.Families.back()); !e.empty()) return fail(familyLine, e);
 
     // A signature belongs to one family, or to the old lock form, once.
