@@ -177,9 +177,8 @@ struct gpiod_chip* gpiod_chip_open(const char* path) {
         errno = ENOENT;
         return nullptr;
     }
-    const standin::Fault fault = standin::FaultFromEnvironment();
-    if (fault == standin::Fault::Absent || fault == standin::Fault::Denied) {
-        errno = fault == standin::Fault::Absent ? ENOENT : EACCES;
+    if (const int error = standin::OpenErrorFromEnvironment(false); error != 0) {
+        errno = error;
         return nullptr;
     }
     auto* chip = new gpiod_chip;
@@ -189,7 +188,7 @@ struct gpiod_chip* gpiod_chip_open(const char* path) {
         errno = error != 0 ? error : EINVAL;
         return nullptr;
     }
-    chip->busy = fault == standin::Fault::Busy;
+    chip->busy = standin::FaultFromEnvironment() == standin::Fault::Busy;
     chip->lines.resize(kLines);
     for (unsigned i = 0; i < kLines; ++i) {
         chip->lines[i].chip = chip;

@@ -1,5 +1,6 @@
 #include "SimBoard.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,20 @@ Fault FaultFromEnvironment() {
     if (std::strcmp(text, "denied") == 0) return Fault::Denied;
     if (std::strcmp(text, "busy") == 0) return Fault::Busy;
     return Fault::None;
+}
+
+int OpenErrorFromEnvironment(bool BusyRefusesOpen) {
+    switch (FaultFromEnvironment()) {
+    case Fault::Absent:
+        return ENOENT;
+    case Fault::Denied:
+        return EACCES;
+    case Fault::Busy:
+        return BusyRefusesOpen ? EBUSY : 0;
+    case Fault::None:
+        break;
+    }
+    return 0;
 }
 
 SimBoard::SimBoard(std::string cable) : SimBoard(std::move(cable), avrsim::SimConfig::FromEnvironment()) {}

@@ -28,6 +28,12 @@ enum class Fault : uint8_t { None, Absent, Denied, Busy };
 
 Fault FaultFromEnvironment();
 
+// The errno an open meets for the fault played now: ENOENT (absent),
+// EACCES (denied), 0 when the device opens. A busy device opens on most
+// interfaces and refuses what it is asked afterwards; `BusyRefusesOpen`
+// says the interface refuses the open itself (EBUSY), as an exclusive tty does.
+int OpenErrorFromEnvironment(bool BusyRefusesOpen);
+
 class SimBoard {
 public:
     // The part from the environment (QUILLON_SIM_DEVICE, QUILLON_SIM_CLOCK_HZ,

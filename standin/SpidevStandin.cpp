@@ -167,17 +167,7 @@ private:
 } // namespace
 
 std::unique_ptr<Device> OpenSpidev(const std::string& path, int& error) {
-    switch (FaultFromEnvironment()) {
-    case Fault::Absent:
-        error = ENOENT;
-        return nullptr;
-    case Fault::Denied:
-        error = EACCES;
-        return nullptr;
-    case Fault::Busy:
-    case Fault::None:
-        break;
-    }
+    if ((error = OpenErrorFromEnvironment(false)) != 0) return nullptr;
     if (!shared::Acquire("spidev " + path, kSpiTransfers, error)) return nullptr;
     return std::make_unique<Spidev>();
 }

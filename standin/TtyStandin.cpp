@@ -131,19 +131,7 @@ private:
 } // namespace
 
 std::unique_ptr<Device> OpenTty(const std::string& path, int& error) {
-    switch (FaultFromEnvironment()) {
-    case Fault::Absent:
-        error = ENOENT;
-        return nullptr;
-    case Fault::Denied:
-        error = EACCES;
-        return nullptr;
-    case Fault::Busy:
-        error = EBUSY;
-        return nullptr;
-    case Fault::None:
-        break;
-    }
+    if ((error = OpenErrorFromEnvironment(true)) != 0) return nullptr;
     Wiring wiring;
     if (!WiringFromEnvironment(wiring)) {
         error = EINVAL;
