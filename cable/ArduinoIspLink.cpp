@@ -1,6 +1,7 @@
 #include "ArduinoIspLink.h"
 
 #include "AVRDeviceTable.h"
+#include "EngineText.h"
 #include "SerialSpeeds.h"
 
 #include <algorithm>
@@ -50,12 +51,6 @@ constexpr uint32_t kFlashByteMs = 2;
 constexpr uint32_t kEEpromByteSlackMs = 5;
 // Flash above 128 KB: the extended address byte before the load address.
 constexpr uint32_t kExtendedFrom = 0x20000;
-
-std::string Hex(uint32_t v, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", digits, v);
-    return text;
-}
 
 constexpr const char* kWiring =
     "Uno / Nano: RESET pin 10, MOSI 11, MISO 12, SCK 13; Mega: RESET 53, MOSI 51, MISO 50, "

@@ -1,6 +1,7 @@
 #include "UsbaspLink.h"
 
 #include "AVRDeviceTable.h"
+#include "EngineText.h"
 
 #include <algorithm>
 #include <array>
@@ -45,12 +46,6 @@ constexpr unsigned kTimeoutMs = 5000;
 
 constexpr const char* kHeader =
     "10-pin header: 1 MOSI, 5 RESET, 7 SCK, 9 MISO, 2 VCC, 4/6/8/10 GND";
-
-std::string Hex(uint32_t v, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", digits, v);
-    return text;
-}
 
 std::string SckText(int option) {
     const uint32_t hz = kSckHz[static_cast<size_t>(option)];

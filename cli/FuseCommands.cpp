@@ -1,5 +1,7 @@
 #include "FuseCommands.h"
 
+#include "EngineText.h"
+
 #include <array>
 #include <cstdio>
 #include <ostream>
@@ -7,12 +9,6 @@
 namespace cli {
 
 namespace {
-
-std::string Hex2(uint8_t value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", value);
-    return buf;
-}
 
 int Fail(std::ostream& err, const std::string& why) {
     err << "quillon-isp: " << why << '\n';

@@ -1,6 +1,7 @@
 #include "IspCommand.h"
 
 #include "CableChoice.h"
+#include "EngineText.h"
 #include "FuseCommands.h"
 #include "MemoryImage.h"
 
@@ -47,12 +48,6 @@ bool LoadsImage(TVerb verb) {
     return verb == TVerb::vbWrite || verb == TVerb::vbVerify || verb == TVerb::vbWriteFlash ||
            verb == TVerb::vbWriteEEprom || verb == TVerb::vbVerifyFlash ||
            verb == TVerb::vbVerifyEEprom;
-}
-
-std::string Hex(unsigned value, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-    return buf;
 }
 
 const char* const FuseNames[] = {"low", "high", "extended"};

@@ -3,6 +3,8 @@
 // in-circuit programming, and the bits a read-back found not taken.
 #include "FuseLayout.h"
 
+#include "EngineText.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,12 +18,6 @@ std::string Bits(unsigned value, unsigned width) {
     for (unsigned k = width; k-- > 0;)
         s += ((value >> k) & 1u) != 0 ? '1' : '0';
     return s;
-}
-
-std::string Hex2(uint8_t value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", value);
-    return buf;
 }
 
 bool SameSignature(const TFusePart& p, const std::array<uint8_t, 3>& s) {

@@ -21,10 +21,6 @@ constexpr uint8_t OpReadLock1 = 0x58;
 // read of its memories.
 constexpr uint8_t ReadLockMask = 0x03;
 
-std::string Hex2(uint8_t Value) {
-    return "0x" + Hex4(Value).substr(2);
-}
-
 } // namespace
 
 const TFuseLayout* TAVRisp::FuseLayout() const {
